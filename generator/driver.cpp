@@ -1,0 +1,148 @@
+#include "generator/driver.h"
+
+#include <algorithm>
+
+#include "generator/block_painter.h"
+#include "generator/effects.h"
+#include "generator/preview.h"
+
+namespace pictovance {
+
+std::string Dots(int count) { return std::string(static_cast<std::size_t>(std::max(count, 0)), '.'); }
+
+namespace {
+
+constexpr int kDefaultWidth = 800;
+constexpr int kDefaultHeight = 400;
+
+// Ends a run: however it ends, Busy is cleared and the status line emptied.
+class RunGuard {
+ public:
+  RunGuard(FormState& state, Form& form) : m_state(state), m_form(form) { m_state.Busy = true; }
+  ~RunGuard() {
+    if (!m_closed) {
+      m_form.SetStatus("");
+      m_state.Busy = false;
+    }
+  }
+  void Close() {
+    m_form.SetStatus("");
+    m_state.Busy = false;
+    m_closed = true;
+  }
+  RunGuard(const RunGuard&) = delete;
+  RunGuard& operator=(const RunGuard&) = delete;
+
+ private:
+  FormState& m_state;
+  Form& m_form;
+  bool m_closed = false;
+};
+
+}  // namespace
+
+void GeneratePicture(FormState& state, Form& form, Random& rng) {
+  // 1. Settings.
+  const int W = state.CanvasW < 1 ? kDefaultWidth : state.CanvasW;
+  const int H = state.CanvasH < 1 ? kDefaultHeight : state.CanvasH;
+  const bool specialEffects = form.SpecialEffectsTicked();
+  bool paletteMode = state.SourceCount == 0;
+  bool thickPen = rng.Flag(0.5);
+
+  // 2. One run at a time.
+  if (state.Busy) return;
+  RunGuard guard(state, form);
+
+  // 3. Colour sources and canvas.
+  Image canvas;
+  std::int32_t n = 0;
+  std::int32_t backgroundIndex = 0;
+  std::int32_t currentIndex = 0;
+  if (paletteMode) {
+    n = rng.RandomInt(16) + 2;
+    for (std::int32_t k = 1; k <= n; ++k) state.Palette[static_cast<std::size_t>(k)] = rng.RandomInt(16777215);
+    backgroundIndex = rng.RandomIndex(n);
+    canvas.CreateBitmap(W, H, state.Palette[static_cast<std::size_t>(backgroundIndex)]);
+    currentIndex = rng.RandomIndex(n);
+  } else {
+    n = state.SourceCount;
+    backgroundIndex = rng.RandomIndex(n);
+    canvas.AssignPicture(state.Sources[static_cast<std::size_t>(backgroundIndex - 1)].GetPicture());
+    currentIndex = rng.RandomIndex(n);
+  }
+  const ColourSources colours{paletteMode, state.Palette, state.Sources};
+
+  // 4. First dots.
+  form.SetStatus(Dots(rng.RandomInt(2) + 3));
+
+  // 5. Column phase.
+  const std::int32_t switchThreshold = RoundHalfEven(W / 50.0);
+  std::int32_t lastSwitch = 0;
+  std::int32_t switchCount = 0;
+  std::int32_t longestRun = 0;
+  bool mirrorX = false;
+  bool mirrorY = false;
+  const std::int32_t R = RoundHalfEven((H - 1) / 2.0);
+  const std::int32_t T = (H - 1) / 2;
+  for (int i = 0; i < W; ++i) {
+    rng.Redraw(thickPen, 0.5, 0.5);
+    if (rng.Chance(0.04)) {
+      const std::int32_t d = i - lastSwitch;
+      if (d > switchThreshold) {
+        ++switchCount;
+        if (d > longestRun) longestRun = d;
+        lastSwitch = i;
+        currentIndex = rng.RandomIndex(n);
+      }
+      if (rng.Chance(0.1)) {
+        form.SetStatus(Dots(rng.RandomInt(2) + 2));
+        form.ProcessEvents();
+      }
+    }
+    rng.Redraw(mirrorX, 0.05, 0.3);
+    rng.Redraw(mirrorY, 0.05, 0.3);
+    int top = 0;
+    int bottom = H - 1;
+    if (rng.Chance(0.05)) {
+      top = rng.RandomInt(R);
+      bottom = T + rng.RandomInt(R);
+    }
+    if (currentIndex == backgroundIndex && !mirrorX && !mirrorY) continue;
+    PaintDots(canvas, i, top, bottom, W - 1, H - 1, currentIndex, mirrorX, mirrorY, thickPen, colours, rng);
+  }
+
+  // 6. Block phase.
+  const std::int32_t blocks =
+      RoundHalfEven(switchCount / 2.0 + rng.RandomInt(RoundHalfEven(switchCount / 2.0)));
+  for (std::int32_t b = 0; b < blocks; ++b) {
+    const std::int32_t BW = switchThreshold;
+    const std::int32_t XW = longestRun - switchThreshold;
+    const std::int32_t BH = RoundHalfEven((H - 1) / static_cast<double>(rng.RandomInt(4) + 4));
+    const std::int32_t XH = RoundHalfEven((H - 1) / static_cast<double>(rng.RandomInt(2) + 2));
+    const std::int32_t x1 = rng.RandomInt((W - 1) - BW - XW);
+    const std::int32_t x2 = x1 + BW + rng.RandomInt(XW);
+    const std::int32_t y1 = rng.RandomInt((H - 1) - BH - XH);
+    const std::int32_t y2 = y1 + BH + rng.RandomInt(XH);
+    currentIndex = rng.RandomIndex(n);
+    if (rng.Chance(0.3)) {
+      form.SetStatus(Dots(rng.RandomInt(2) + 1));
+      form.ProcessEvents();
+    }
+    thickPen = rng.Flag(0.5);
+    PaintBlock(x1, y1, x2, y2, W - 1, H - 1, backgroundIndex, currentIndex, canvas, thickPen, colours, rng);
+  }
+
+  // 7. Finishing pass.
+  if (specialEffects) ApplySpecialEffects(canvas, paletteMode, rng);
+
+  // 8. Publish.
+  state.Result.reset();
+  state.Result.emplace(std::move(canvas));
+  ShowPreview(*state.Result, form);
+
+  // 9. Close.
+  guard.Close();
+  if (form.AboutVisible()) form.ToggleAbout();
+}
+
+}  // namespace pictovance

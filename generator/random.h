@@ -1,0 +1,121 @@
+// Random numbers and chances: the one uniform generator of the program and
+// the small idioms every painting decision is taken through.
+//
+// The process has one Random, seeded once (from the clock in the window, from
+// --seed in the renderer) and passed by reference to everything that draws.
+// Every idiom takes fresh draws at the moment it is evaluated, so the order in
+// which code calls them is part of what a seed paints.
+//
+// For tests, a Random can replay a script of unit draws before it goes on
+// with its own sequence, and it counts the draws taken.
+//
+// What it does not promise: the same sequence across versions of this file
+// (a golden-value test pins it, so a change is noticed), or thread safety.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+namespace pictovance {
+
+class Random {
+ public:
+  explicit Random(std::uint64_t seed = 0) { Seed(seed); }
+
+  // A generator seeded from the system clock.
+  static Random FromClock();
+
+  void Seed(std::uint64_t seed);
+
+  // The next unit draws come from values (each 0 <= u < 1) before the
+  // generator continues with its own sequence.
+  void Script(std::vector<double> values) {
+    m_script = std::move(values);
+    m_scriptPos = 0;
+  }
+  std::size_t ScriptLeft() const { return m_script.size() - m_scriptPos; }
+
+  // Draws taken so far.
+  std::uint64_t DrawCount() const { return m_draws; }
+
+  // u, uniform with 0 <= u < 1, at a resolution of 2^-53.
+  double RandomUnit() {
+    ++m_draws;
+    if (m_scriptPos < m_script.size()) [[unlikely]] {
+      return m_script[m_scriptPos++];
+    }
+    return static_cast<double>(Next() >> 11) * 0x1.0p-53;
+  }
+
+  // n >= 0: uniform over 0..n; n < 0: uniform over n..0. One draw.
+  std::int32_t RandomInt(std::int32_t n) {
+    const double u = RandomUnit();
+    const double span = n >= 0 ? static_cast<double>(n) + 1.0 : static_cast<double>(n) - 1.0;
+    return static_cast<std::int32_t>(span * u);  // truncation toward zero
+  }
+
+  // A random index from 1 to n.
+  std::int32_t RandomIndex(std::int32_t n) { return RandomInt(n - 1) + 1; }
+
+  // The chance test: a fresh draw u succeeds when u <= p. Thresholds the
+  // program states in single precision are passed as float and compared at
+  // that value.
+  bool Chance(double p) { return RandomUnit() <= p; }
+
+  // A chance-p flag.
+  bool Flag(double p) { return Chance(p); }
+
+  // With chance p, re-draw flag as a chance-q flag.
+  void Redraw(bool& flag, double p, double q) {
+    if (Chance(p)) flag = Flag(q);
+  }
+
+  // The selection ladder: one draw, compared with rising thresholds; returns
+  // the index of the first threshold with u <= t, or the number of
+  // thresholds when u exceeds them all.
+  int Ladder(std::initializer_list<float> thresholds) {
+    const double u = RandomUnit();
+    int index = 0;
+    for (const float t : thresholds) {
+      if (u <= static_cast<double>(t)) return index;
+      ++index;
+    }
+    return index;
+  }
+
+ private:
+  std::uint64_t Next() {
+    // xoshiro256++
+    const std::uint64_t result = Rotl(m_s[0] + m_s[3], 23) + m_s[0];
+    const std::uint64_t t = m_s[1] << 17;
+    m_s[2] ^= m_s[0];
+    m_s[3] ^= m_s[1];
+    m_s[1] ^= m_s[2];
+    m_s[0] ^= m_s[3];
+    m_s[2] ^= t;
+    m_s[3] = Rotl(m_s[3], 45);
+    return result;
+  }
+  static std::uint64_t Rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+
+  std::uint64_t m_s[4] = {};
+  std::vector<double> m_script;
+  std::size_t m_scriptPos = 0;
+  std::uint64_t m_draws = 0;
+};
+
+// The mirrored coordinate: max - v when the flag is set, else v.
+constexpr int Mirrored(int v, int max, bool flag) { return flag ? max - v : v; }
+
+// The rounding rule: nearest integer, an exact half to the even neighbour.
+inline std::int32_t RoundHalfEven(double x) {
+  const double lower = std::floor(x);
+  const double fraction = x - lower;
+  double result = lower;
+  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(lower, 2.0) != 0.0)) result = lower + 1.0;
+  return static_cast<std::int32_t>(result);
+}
+
+}  // namespace pictovance

@@ -1,0 +1,40 @@
+// Inside imaging/ only: the Qt and OpenCV views of an image's pixels.
+#pragma once
+
+#include <QImage>
+#include <opencv2/core.hpp>
+
+#include "imaging/image.h"
+
+namespace pictovance {
+
+// Kind codes returned by BitmapType.
+inline constexpr int kKindNone = 0;
+inline constexpr int kKindPalette = 1;
+inline constexpr int kKindWorking = 4;
+
+struct Image::Bitmap {
+  QImage image;  // null, Format_RGB32 (working) or Format_Indexed8 (palette)
+};
+
+struct Picture::Data {
+  QImage image;
+};
+
+// A cv::Mat over the pixels of a working bitmap (4 bytes B, G, R, 255 per
+// pixel), no copy. The image must stay alive and unresized while it is used.
+inline cv::Mat WrapPixels(QImage& image) {
+  return cv::Mat(image.height(), image.width(), CV_8UC4, image.bits(),
+                 static_cast<size_t>(image.bytesPerLine()));
+}
+inline cv::Mat WrapConstPixels(const QImage& image) {
+  return cv::Mat(image.height(), image.width(), CV_8UC4,
+                 const_cast<uchar*>(image.constBits()),
+                 static_cast<size_t>(image.bytesPerLine()));
+}
+
+// The working bitmap of image, converting a palette bitmap first, detached
+// from any Picture that shares it.
+QImage& WorkingImage(Image& image);
+
+}  // namespace pictovance

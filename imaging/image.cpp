@@ -1,0 +1,390 @@
+#include "imaging/image.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QSaveFile>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "imaging/bitmap_p.h"
+#include "imaging/qt_bridge.h"
+
+namespace pictovance {
+
+// --- Picture ----------------------------------------------------------------
+
+Picture::Picture() = default;
+Picture::~Picture() = default;
+Picture::Picture(const Picture&) = default;
+Picture& Picture::operator=(const Picture&) = default;
+Picture::Picture(Picture&&) noexcept = default;
+Picture& Picture::operator=(Picture&&) noexcept = default;
+Picture::Picture(std::shared_ptr<const Data> data) : m_data(std::move(data)) {}
+
+bool Picture::IsNull() const noexcept { return !m_data || m_data->image.isNull(); }
+int Picture::Width() const noexcept { return m_data ? m_data->image.width() : 0; }
+int Picture::Height() const noexcept { return m_data ? m_data->image.height() : 0; }
+
+QImage ToQImage(const Picture& picture) {
+  return picture.data() ? picture.data()->image : QImage();
+}
+
+// --- Image: life cycle --------------------------------------------------------
+
+Image::Image() : m_bitmap(std::make_unique<Bitmap>()) {}
+Image::~Image() = default;
+Image::Image(Image&&) noexcept = default;
+Image& Image::operator=(Image&&) noexcept = default;
+
+int Image::BitmapType() const noexcept {
+  const QImage& image = m_bitmap->image;
+  if (image.isNull()) return kKindNone;
+  return image.format() == QImage::Format_Indexed8 ? kKindPalette : kKindWorking;
+}
+
+void Image::RefreshCache() noexcept {
+  QImage& image = m_bitmap->image;
+  m_width = image.width();
+  m_height = image.height();
+  if (image.isNull() || image.format() != QImage::Format_RGB32) {
+    m_readBits = nullptr;
+    m_writeBits = nullptr;
+    m_stride = 0;
+    if (image.isNull()) m_width = m_height = 0;
+    return;
+  }
+  m_stride = image.bytesPerLine() / 4;
+  m_readBits = reinterpret_cast<const std::uint32_t*>(image.constBits());
+  m_writeBits = image.isDetached() ? reinterpret_cast<std::uint32_t*>(image.bits()) : nullptr;
+}
+
+bool Image::PrepareForWriting() noexcept {
+  QImage& image = m_bitmap->image;
+  if (image.isNull()) return false;
+  if (image.format() != QImage::Format_RGB32) {
+    QImage converted = image.convertToFormat(QImage::Format_RGB32);
+    if (converted.isNull()) return false;  // out of memory: the dot is dropped
+    image = std::move(converted);
+  }
+  if (image.bits() == nullptr) return false;  // detaching failed for lack of memory
+  RefreshCache();
+  return m_writeBits != nullptr;
+}
+
+QImage& WorkingImage(Image& image) { return image.MutableBitmap().image; }
+
+Image::Bitmap& Image::MutableBitmap() {
+  QImage& image = m_bitmap->image;
+  if (!image.isNull() && (image.format() != QImage::Format_RGB32 || !image.isDetached())) {
+    if (!PrepareForWriting()) {
+      throw ImageError(kErrorOutOfMemory, "Not enough memory for a " + std::to_string(image.width()) +
+                                              " x " + std::to_string(image.height()) + " picture");
+    }
+  }
+  return *m_bitmap;
+}
+
+Colour Image::SlowColorAt(int x, int y) const noexcept {
+  const QImage& image = m_bitmap->image;
+  return FromPixel(image.pixel(x, y));
+}
+
+void Image::SetBackColor(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  long long value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
+      value < INT32_MIN || value > INT32_MAX) {
+    throw ImageError(kErrorInvalidArgument,
+                     "Not a colour number: \"" + std::string(text) + "\"");
+  }
+  m_backColor = static_cast<Colour>(value);
+}
+
+// --- Bitmap -----------------------------------------------------------------
+
+namespace {
+
+QImage NewWorkingImage(int width, int height) {
+  if (width < 1 || height < 1) {
+    throw ImageError(kErrorInvalidArgument, "Invalid picture size " + std::to_string(width) + " x " +
+                                                std::to_string(height));
+  }
+  QImage image(width, height, QImage::Format_RGB32);
+  if (image.isNull()) {
+    throw ImageError(kErrorOutOfMemory, "Not enough memory for a " + std::to_string(width) + " x " +
+                                            std::to_string(height) + " picture");
+  }
+  return image;
+}
+
+std::uint32_t PixelOf(Colour c) {
+  const auto v = static_cast<std::uint32_t>(c);
+  return 0xFF000000u | ((v & 0xFFu) << 16) | (v & 0xFF00u) | ((v >> 16) & 0xFFu);
+}
+
+}  // namespace
+
+void Image::CreateBitmap(int width, int height, Colour colour) {
+  QImage image = NewWorkingImage(width, height);
+  image.fill(PixelOf(colour));
+  m_bitmap->image = std::move(image);
+  RefreshCache();
+}
+
+void Image::AssignPicture(const Picture& picture) {
+  m_bitmap->image = picture.data() ? picture.data()->image : QImage();
+  RefreshCache();
+}
+
+Picture Image::GetPicture() const {
+  if (m_bitmap->image.isNull()) return Picture();
+  auto data = std::make_shared<Picture::Data>();
+  data->image = m_bitmap->image;
+  m_writeBits = nullptr;  // shared now: the next write detaches
+  return Picture(std::move(data));
+}
+
+// --- Drawing ------------------------------------------------------------------
+
+void Image::FillClipped(long long left, long long top, long long right, long long bottom) noexcept {
+  left = std::max(left, 0LL);
+  top = std::max(top, 0LL);
+  right = std::min(right, static_cast<long long>(m_width) - 1);
+  bottom = std::min(bottom, static_cast<long long>(m_height) - 1);
+  if (left > right || top > bottom) return;
+  if (m_writeBits == nullptr && !PrepareForWriting()) return;
+  const std::uint32_t pixel = m_penPixel;
+  for (long long y = top; y <= bottom; ++y) {
+    std::uint32_t* row = m_writeBits + y * m_stride;
+    std::fill(row + left, row + right + 1, pixel);
+  }
+}
+
+void Image::DrawThickPoint(int x, int y) noexcept {
+  const int w = std::clamp(m_lineWidth, 1, kMaxLineWidth);
+  const long long left = static_cast<long long>(x) - (w - 1) / 2;
+  const long long top = static_cast<long long>(y) - (w - 1) / 2;
+  FillClipped(left, top, left + w - 1, top + w - 1);
+}
+
+void Image::DrawLine(int x1, int y1, int x2, int y2) noexcept {
+  if (m_width == 0) return;
+  const int w = std::clamp(m_lineWidth, 1, kMaxLineWidth);
+  const long long before = (w - 1) / 2;
+  const long long after = w / 2;
+  if (y1 == y2 || x1 == x2) {
+    FillClipped(static_cast<long long>(std::min(x1, x2)) - before,
+                static_cast<long long>(std::min(y1, y2)) - before,
+                static_cast<long long>(std::max(x1, x2)) + after,
+                static_cast<long long>(std::max(y1, y2)) + after);
+    return;
+  }
+  // Clip the segment to the bitmap widened by the pen (Liang-Barsky), so a
+  // line with far-away ends costs no more than one across the picture.
+  double t0 = 0.0, t1 = 1.0;
+  const double dx = static_cast<double>(x2) - x1, dy = static_cast<double>(y2) - y1;
+  const double lo_x = -static_cast<double>(w), hi_x = static_cast<double>(m_width) + w;
+  const double lo_y = -static_cast<double>(w), hi_y = static_cast<double>(m_height) + w;
+  const double p[4] = {-dx, dx, -dy, dy};
+  const double q[4] = {x1 - lo_x, hi_x - x1, y1 - lo_y, hi_y - y1};
+  for (int k = 0; k < 4; ++k) {
+    if (p[k] == 0.0) {
+      if (q[k] < 0.0) return;
+      continue;
+    }
+    const double t = q[k] / p[k];
+    if (p[k] < 0.0) {
+      if (t > t1) return;
+      t0 = std::max(t0, t);
+    } else {
+      if (t < t0) return;
+      t1 = std::min(t1, t);
+    }
+  }
+  long long ax = std::llround(x1 + t0 * dx), ay = std::llround(y1 + t0 * dy);
+  const long long bx = std::llround(x1 + t1 * dx), by = std::llround(y1 + t1 * dy);
+  // Bresenham between the clipped ends.
+  const long long sx = ax < bx ? 1 : -1, sy = ay < by ? 1 : -1;
+  const long long ddx = std::llabs(bx - ax), ddy = -std::llabs(by - ay);
+  long long err = ddx + ddy;
+  for (;;) {
+    FillClipped(ax - before, ay - before, ax + after, ay + after);
+    if (ax == bx && ay == by) break;
+    const long long e2 = 2 * err;
+    if (e2 >= ddy) {
+      err += ddy;
+      ax += sx;
+    }
+    if (e2 <= ddx) {
+      err += ddx;
+      ay += sy;
+    }
+  }
+}
+
+// --- Files ------------------------------------------------------------------
+
+void Image::LoadBitmap(const std::string& path) {
+  const QString name = QString::fromStdString(path);
+  const QFileInfo info(name);
+  if (!info.exists()) throw ImageError(kErrorFileNotFound, "File not found: " + path);
+  if (info.isDir()) throw ImageError(kErrorFileAccess, "Not a file but a folder: " + path);
+  QFile file(name);
+  if (!file.open(QIODevice::ReadOnly)) {
+    throw ImageError(kErrorFileAccess, "Cannot read " + path + ": " + file.errorString().toStdString());
+  }
+  if (file.size() == 0) throw ImageError(kErrorNotAnImage, "Empty file: " + path);
+
+  QImageReader reader(&file);
+  reader.setAutoTransform(true);
+  if (!reader.canRead()) {
+    throw ImageError(kErrorNotAnImage, "Not a picture in a known format: " + path);
+  }
+  const QSize size = reader.size();
+  if (size.isValid() &&
+      static_cast<std::int64_t>(size.width()) * size.height() > kMaxLoadPixels) {
+    throw ImageError(kErrorTooLarge, "Picture too large (" + std::to_string(size.width()) + " x " +
+                                         std::to_string(size.height()) + "): " + path);
+  }
+  // Qt refuses to decode beyond its allocation limit; raise it to ours.
+  QImageReader::setAllocationLimit(static_cast<int>(kMaxLoadPixels * 4 / (1024 * 1024)) + 64);
+  QImage image = reader.read();
+  if (image.isNull()) {
+    throw ImageError(kErrorDecodeFailed,
+                     "Cannot decode " + path + ": " + reader.errorString().toStdString());
+  }
+  if (static_cast<std::int64_t>(image.width()) * image.height() > kMaxLoadPixels) {
+    throw ImageError(kErrorTooLarge, "Picture too large: " + path);
+  }
+
+  QImage result;
+  if (image.format() == QImage::Format_Indexed8 && !image.hasAlphaChannel()) {
+    result = std::move(image);
+  } else if (image.hasAlphaChannel()) {
+    // Transparent parts are laid over white, as a viewer shows them.
+    result = NewWorkingImage(image.width(), image.height());
+    result.fill(0xFFFFFFFFu);
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y) {
+      const auto* src = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+      auto* dst = reinterpret_cast<QRgb*>(result.scanLine(y));
+      for (int x = 0; x < argb.width(); ++x) {
+        const int a = qAlpha(src[x]);
+        const auto mix = [a](int c) { return (c * a + 255 * (255 - a) + 127) / 255; };
+        dst[x] = qRgb(mix(qRed(src[x])), mix(qGreen(src[x])), mix(qBlue(src[x])));
+      }
+    }
+  } else {
+    result = image.convertToFormat(QImage::Format_RGB32);
+  }
+  if (result.isNull()) throw ImageError(kErrorOutOfMemory, "Not enough memory to load " + path);
+  m_bitmap->image = std::move(result);
+  RefreshCache();
+}
+
+namespace {
+
+struct SaveFormatInfo {
+  const char* format;
+  const char* extension;
+};
+
+SaveFormatInfo SaveFormatOf(std::int32_t code) {
+  switch (code) {
+    case 0: return {"bmp", ".bmp"};
+    case 1: return {"jpeg", ".jpg"};
+    case 2: return {"tiff", ".tif"};
+    case 3: return {"png", ".png"};
+    case 4: return {"webp", ".webp"};
+    default:
+      throw ImageError(kErrorWriteFailed, "Unknown save format " + std::to_string(code));
+  }
+}
+
+}  // namespace
+
+void Image::SaveBitmap(const std::string& path) const {
+  const QImage& image = m_bitmap->image;
+  if (image.isNull()) throw ImageError(kErrorWriteFailed, "No picture to save");
+  const SaveFormatInfo info = SaveFormatOf(m_saveFormat);
+  std::string target = path;
+  if (!std::filesystem::path(path).has_extension()) target += info.extension;
+  const QString name = QString::fromStdString(target);
+
+  QSaveFile file(name);
+  if (!file.open(QIODevice::WriteOnly)) {
+    throw ImageError(kErrorWriteFailed,
+                     "Cannot write " + target + ": " + file.errorString().toStdString());
+  }
+  QImageWriter writer(&file, info.format);
+  if (std::string_view(info.format) == "png") {
+    // Qt's PNG writer takes the zlib level as a quality: level = (100 -
+    // quality) * 9 / 91. This quality gives exactly the level asked for.
+    const int level = std::clamp<int>(m_pngCompression, 0, 9);
+    writer.setQuality(100 - (level * 91 + 8) / 9);
+  }
+  if (!writer.write(image)) {
+    file.cancelWriting();
+    throw ImageError(kErrorWriteFailed,
+                     "Cannot write " + target + ": " + writer.errorString().toStdString());
+  }
+  if (!file.commit()) {
+    throw ImageError(kErrorWriteFailed,
+                     "Cannot write " + target + ": " + file.errorString().toStdString());
+  }
+}
+
+// --- Geometry -----------------------------------------------------------------
+
+void Image::Resize(int width, int height) {
+  if (m_bitmap->image.isNull()) throw ImageError(kErrorInvalidArgument, "No picture to resize");
+  if (width == m_width && height == m_height && BitmapType() == kKindWorking) return;
+  QImage target = NewWorkingImage(width, height);
+  QImage source = m_bitmap->image.format() == QImage::Format_RGB32
+                      ? m_bitmap->image
+                      : m_bitmap->image.convertToFormat(QImage::Format_RGB32);
+  const cv::Mat from = WrapConstPixels(source);
+  cv::Mat to = WrapPixels(target);
+  const bool shrinking = width <= source.width() && height <= source.height();
+  cv::resize(from, to, to.size(), 0, 0, shrinking ? cv::INTER_AREA : cv::INTER_LINEAR);
+  m_bitmap->image = std::move(target);
+  RefreshCache();
+}
+
+void Image::ResizeCanvas(int width, int height, int position, Colour colour) {
+  if (position < 0 || position > 8) {
+    throw ImageError(kErrorInvalidArgument, "Unknown position code " + std::to_string(position));
+  }
+  QImage target = NewWorkingImage(width, height);
+  target.fill(PixelOf(colour));
+  if (!m_bitmap->image.isNull()) {
+    QImage source = m_bitmap->image.format() == QImage::Format_RGB32
+                        ? m_bitmap->image
+                        : m_bitmap->image.convertToFormat(QImage::Format_RGB32);
+    const int column = position % 3, row = position / 3;
+    // Offset of the old picture in the new one; halves truncate, so an odd
+    // leftover pixel lands on the right or bottom side.
+    const int dx = column == 0 ? 0 : column == 1 ? (width - source.width()) / 2 : width - source.width();
+    const int dy = row == 0 ? 0 : row == 1 ? (height - source.height()) / 2 : height - source.height();
+    const int left = std::max(dx, 0), top = std::max(dy, 0);
+    const int right = std::min(dx + source.width(), width), bottom = std::min(dy + source.height(), height);
+    if (left < right && top < bottom) {
+      const cv::Mat from = WrapConstPixels(source);
+      cv::Mat to = WrapPixels(target);
+      from(cv::Rect(left - dx, top - dy, right - left, bottom - top))
+          .copyTo(to(cv::Rect(left, top, right - left, bottom - top)));
+    }
+  }
+  m_bitmap->image = std::move(target);
+  RefreshCache();
+}
+
+}  // namespace pictovance

@@ -1,0 +1,269 @@
+// The image object: one bitmap with its pen and its save settings.
+//
+// Every picture the program holds (canvas, result, sources, preview copy) is
+// an Image. It draws dots and lines, reads pixels, loads and saves files,
+// scales, pads and trims, converts between bitmap kinds, reduces colours and
+// runs filters. Pictures travel between images as Picture handles: immutable
+// snapshots that share pixels until one side writes.
+//
+// Colours are 32-bit integers 0x00BBGGRR (red in the low byte).
+// Coordinates are pixels from the top-left corner.
+//
+// Decisions this object makes for its callers:
+//  - A dot of width w covers the square from x - (w - 1) / 2 to x + w / 2
+//    (and likewise in y): width 1 is (x, y); width 2 is x..x+1, y..y+1;
+//    width 3 is x-1..x+1, y-1..y+1; width 4 is x-1..x+2, y-1..y+2.
+//  - Position codes of ResizeCanvas are a 3 x 3 grid read like a page:
+//    0 top-left, 1 top-centre, 2 top-right, 3 middle-left, 4 centred,
+//    5 middle-right, 6 bottom-left, 7 bottom-centre, 8 bottom-right. Code 4
+//    keeps the middle of a picture that is trimmed and centres one that is
+//    padded (an odd leftover pixel goes to the right and bottom side).
+//  - GetColorAt outside the bitmap (and on an empty image) returns
+//    BackColor. Dots and lines are clipped: parts outside are dropped.
+//    No coordinate, however large, touches memory outside the bitmap.
+//  - Bitmap kinds (BitmapType): 0 no bitmap, 1 palette bitmap of up to 256
+//    colours, 4 the working kind (32-bit RGB). Every drawing and filter
+//    member turns a palette bitmap back into the working kind first.
+//
+// What it does not promise: thread safety (one thread at a time per image),
+// or that a Picture taken before a change shows the change (it never does).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace pictovance {
+
+using Colour = std::int32_t;
+
+// Error numbers carried by ImageError.
+enum ImageErrorNumber : int {
+  kErrorInvalidArgument = 5,
+  kErrorOutOfMemory = 7,
+  kErrorFileNotFound = 53,
+  kErrorFileAccess = 75,
+  kErrorNotAnImage = 481,
+  kErrorTooLarge = 482,
+  kErrorDecodeFailed = 483,
+  kErrorWriteFailed = 484,
+  kErrorColourReduction = 485,
+};
+
+// The one error type the image object raises: a number and a description
+// meant for the user.
+class ImageError : public std::runtime_error {
+ public:
+  ImageError(int number, const std::string& description)
+      : std::runtime_error(description), m_number(number) {}
+  int Number() const noexcept { return m_number; }
+  std::string Description() const { return what(); }
+
+ private:
+  int m_number;
+};
+
+// A picture handle: a shared, immutable snapshot of a bitmap. Copies are
+// cheap; assigning one to an image copies the pixels only when either side
+// is written to.
+class Picture {
+ public:
+  Picture();
+  ~Picture();
+  Picture(const Picture&);
+  Picture& operator=(const Picture&);
+  Picture(Picture&&) noexcept;
+  Picture& operator=(Picture&&) noexcept;
+
+  bool IsNull() const noexcept;
+  int Width() const noexcept;
+  int Height() const noexcept;
+
+  struct Data;  // defined inside imaging/ only
+  const Data* data() const noexcept { return m_data.get(); }
+
+ private:
+  friend class Image;
+  explicit Picture(std::shared_ptr<const Data> data);
+  std::shared_ptr<const Data> m_data;
+};
+
+// Largest picture LoadBitmap accepts, in pixels: 16384 x 16384 (1 GiB of
+// working bitmap). Larger headers are refused before any pixel is decoded.
+inline constexpr std::int64_t kMaxLoadPixels = std::int64_t{16384} * 16384;
+
+class Image {
+ public:
+  Image();
+  ~Image();
+  Image(Image&&) noexcept;
+  Image& operator=(Image&&) noexcept;
+  Image(const Image&) = delete;  // share pictures with GetPicture instead
+  Image& operator=(const Image&) = delete;
+
+  // --- Size and kind --------------------------------------------------
+  int Width() const noexcept { return m_width; }
+  int Height() const noexcept { return m_height; }
+  int BitmapType() const noexcept;
+
+  // --- Settings -------------------------------------------------------
+  // BackColor is given as decimal text of a colour; text that is not a
+  // whole number raises kErrorInvalidArgument.
+  void SetBackColor(std::string_view decimalText);
+  Colour BackColor() const noexcept { return m_backColor; }
+
+  void SetLineColor(Colour colour) noexcept {
+    m_lineColor = colour;
+    m_penPixel = ToPixel(colour);
+  }
+  Colour LineColor() const noexcept { return m_lineColor; }
+  // Reads give back the value written; dots are drawn at least 1 and at
+  // most kMaxLineWidth pixels wide.
+  void SetLineWidth(int width) noexcept { m_lineWidth = width; }
+  int LineWidth() const noexcept { return m_lineWidth; }
+  static constexpr int kMaxLineWidth = 64;
+
+  // SaveFormat: 0 BMP, 1 JPEG, 2 TIFF, 3 PNG (the default), 4 WebP.
+  void SetSaveFormat(std::int32_t format) noexcept { m_saveFormat = format; }
+  std::int32_t SaveFormat() const noexcept { return m_saveFormat; }
+  // zlib level 0 (none) to 9 (smallest); values outside are clamped.
+  void SetSavePNGCompression(std::int16_t level) noexcept { m_pngCompression = level; }
+  std::int16_t SavePNGCompression() const noexcept { return m_pngCompression; }
+
+  // --- Bitmap ---------------------------------------------------------
+  // A width x height working bitmap filled with colour. Sizes below 1
+  // raise kErrorInvalidArgument; a bitmap that cannot be allocated raises
+  // kErrorOutOfMemory.
+  void CreateBitmap(int width, int height, Colour colour);
+  // The bitmap becomes a copy of the picture (pixels shared until written).
+  void AssignPicture(const Picture& picture);
+  Picture GetPicture() const;
+
+  // --- Pixels ---------------------------------------------------------
+  Colour GetColorAt(int x, int y) const noexcept {
+    if (static_cast<unsigned>(x) >= static_cast<unsigned>(m_width) ||
+        static_cast<unsigned>(y) >= static_cast<unsigned>(m_height)) {
+      return m_backColor;
+    }
+    if (m_readBits == nullptr) [[unlikely]] {
+      return SlowColorAt(x, y);
+    }
+    return FromPixel(m_readBits[y * m_stride + x]);
+  }
+
+  void DrawPoint(int x, int y) noexcept {
+    if (m_lineWidth <= 1 &&
+        static_cast<unsigned>(x) < static_cast<unsigned>(m_width) &&
+        static_cast<unsigned>(y) < static_cast<unsigned>(m_height)) {
+      if (m_writeBits == nullptr) [[unlikely]] {
+        if (!PrepareForWriting()) return;
+      }
+      m_writeBits[y * m_stride + x] = m_penPixel;
+      return;
+    }
+    DrawThickPoint(x, y);
+  }
+
+  void DrawLine(int x1, int y1, int x2, int y2) noexcept;
+
+  // --- Files ----------------------------------------------------------
+  // Reads PNG, JPEG, BMP, GIF, TIFF, WebP and the other formats Qt's image
+  // plugins know. Errors: kErrorFileNotFound, kErrorFileAccess (a folder
+  // or an unreadable file), kErrorNotAnImage (empty or unknown format),
+  // kErrorTooLarge (over kMaxLoadPixels), kErrorDecodeFailed (truncated or
+  // corrupt). The image is unchanged after a failed load.
+  void LoadBitmap(const std::string& path);
+  // Writes the bitmap in SaveFormat; a path without an extension gets the
+  // format's (".png"). The file appears complete or not at all: it is
+  // written beside its final name and renamed into place. Errors:
+  // kErrorWriteFailed, with a description naming the cause.
+  void SaveBitmap(const std::string& path) const;
+
+  // --- Geometry -------------------------------------------------------
+  // Content scaled to exactly width x height (area averaging when
+  // shrinking, bilinear when enlarging).
+  void Resize(int width, int height);
+  // Exactly width x height afterwards, content not scaled but placed by
+  // the position code (0..8, see above); uncovered area takes colour.
+  void ResizeCanvas(int width, int height, int position, Colour colour);
+
+  // --- Colour depth ---------------------------------------------------
+  // ChangeColorDepth(count, kind, dither):
+  //   | call          | result                                             |
+  //   | (n, 1, d)     | palette bitmap (kind 1) of at most n colours, n     |
+  //   |               | clamped to 2..256; an adaptive palette, except     |
+  //   |               | n = 216, the fixed 6x6x6 colour cube; d = 1 dithers |
+  //   | (n, 0, d)     | the working kind (4), colours kept; n, d unused     |
+  //   | (n, 4, d)     | the same as (n, 0, d)                              |
+  // Other kinds raise kErrorInvalidArgument.
+  void ChangeColorDepth(std::int32_t count, std::int32_t kind, std::int32_t dither);
+
+  // --- Filters (in place; an empty image is left as it is) --------------
+  void EnhanceDetail();
+  void EnhanceFocus();
+  void FocusRestoration();
+  void Equalize();
+  void EqualizeOnLuminance();
+  void Negative();
+  void Sepia(std::int32_t level, Colour colour);
+  void Balance(std::int32_t value);
+  void FlipHorizontal();
+  void FlipVertical();
+  void hue(std::int32_t value);
+  void saturation(std::int32_t value);
+  void Blur(std::int32_t value);
+  void GaussianBlur(std::int32_t value);
+  void brightness(std::int32_t value);
+  void LogCorrection();
+  void contrast(std::int32_t value);
+  void Gamma(double value);
+  void lightness(std::int32_t value);
+  void Sharpen(std::int32_t value);
+  void EdgeDetectLight();
+  void EdgeDetectMedium();
+  void EdgeDetectHeavy();
+  void Emboss();
+  void EmbossMore();
+
+  // The bitmap itself, for imaging/ internals and the window's display.
+  struct Bitmap;
+  const Bitmap& bitmap() const noexcept { return *m_bitmap; }
+  Bitmap& MutableBitmap();  // working kind, detached; refreshes the cache
+
+ private:
+  // 0x00BBGGRR <-> the bitmap's 0xFFRRGGBB.
+  static constexpr std::uint32_t ToPixel(Colour c) noexcept {
+    const auto v = static_cast<std::uint32_t>(c);
+    return 0xFF000000u | ((v & 0xFFu) << 16) | (v & 0xFF00u) | ((v >> 16) & 0xFFu);
+  }
+  static constexpr Colour FromPixel(std::uint32_t p) noexcept {
+    return static_cast<Colour>(((p & 0xFFu) << 16) | (p & 0xFF00u) | ((p >> 16) & 0xFFu));
+  }
+
+  void DrawThickPoint(int x, int y) noexcept;
+  void FillClipped(long long left, long long top, long long right, long long bottom) noexcept;
+  Colour SlowColorAt(int x, int y) const noexcept;
+  bool PrepareForWriting() noexcept;
+  void RefreshCache() noexcept;
+
+  std::unique_ptr<Bitmap> m_bitmap;
+  // Cached view of the working bitmap. m_writeBits is null while the pixels
+  // are shared with a Picture or the bitmap is not of the working kind; the
+  // first write then detaches or converts.
+  const std::uint32_t* m_readBits = nullptr;
+  mutable std::uint32_t* m_writeBits = nullptr;
+  std::ptrdiff_t m_stride = 0;  // in pixels
+  int m_width = 0;
+  int m_height = 0;
+
+  Colour m_backColor = 0;
+  Colour m_lineColor = 0;
+  std::uint32_t m_penPixel = 0xFF000000u;
+  int m_lineWidth = 1;
+  std::int32_t m_saveFormat = 3;
+  std::int16_t m_pngCompression = 8;
+};
+
+}  // namespace pictovance

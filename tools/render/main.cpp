@@ -1,0 +1,197 @@
+// pictovance-render: paints pictures without a window, with the same driver
+// and the same save naming as the program, and prints each file's path.
+
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "canvas/result_file.h"
+#include "generator/driver.h"
+#include "generator/form.h"
+#include "generator/random.h"
+
+namespace pv = pictovance;
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 1;
+constexpr int kMaxSide = 9999;
+
+const char kUsage[] =
+    "Usage: pictovance-render [options]\n"
+    "Paints random abstract pictures and saves each as a PNG file named like\n"
+    "the program's saved pictures; prints the path of every file it writes.\n"
+    "\n"
+    "Options:\n"
+    "  --size WxH     canvas size, each side 0 to 9999 (default 800x400);\n"
+    "                 a side of 0 paints the default 800 or 400\n"
+    "  --seed N       seed of the random generator, 0 to 18446744073709551615\n"
+    "                 (default: the clock); the same seed and size paint the\n"
+    "                 same pictures\n"
+    "  --count N      number of pictures, 1 or more (default 1)\n"
+    "  --out DIR      folder to write into, created if missing (default: the\n"
+    "                 current folder)\n"
+    "  --effects      run the finishing pass on every picture (default)\n"
+    "  --no-effects   paint bands and blocks only\n"
+    "  --help         show this text\n";
+
+// The headless form: no window, the effects switch, a 400 x 300 preview.
+class RenderForm final : public pv::Form {
+ public:
+  explicit RenderForm(bool effects) : m_effects(effects) {}
+  bool SpecialEffectsTicked() const override { return m_effects; }
+  void SetStatus(std::string_view) override {}
+  void ProcessEvents() override {}
+  bool AboutVisible() const override { return false; }
+  void ToggleAbout() override {}
+  double PreviewScaleWidth() const override { return 400; }
+  double PreviewScaleHeight() const override { return 300; }
+  std::string PreviewTag() const override { return "15790320"; }  // 0xF0F0F0
+  void ShowPicture(const pv::Picture&) override {}
+  std::string FileCountTag() const override { return "Files loaded: "; }
+  void SetFileCountCaption(std::string_view) override {}
+  void SetResolutionCaption(std::string_view) override {}
+
+ private:
+  bool m_effects;
+};
+
+struct Options {
+  int width = 0;
+  int height = 0;
+  std::optional<std::uint64_t> seed;
+  long long count = 1;
+  std::filesystem::path out = ".";
+  bool effects = true;
+};
+
+class UsageError {
+ public:
+  explicit UsageError(std::string message) : m_message(std::move(message)) {}
+  const std::string& message() const { return m_message; }
+
+ private:
+  std::string m_message;
+};
+
+template <class T>
+std::optional<T> ParseWhole(std::string_view text) {
+  T value{};
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+void ParseSize(std::string_view text, Options& options) {
+  const auto x = text.find_first_of("xX");
+  const std::string bad = "--size wants WIDTHxHEIGHT with each side 0 to 9999, not \"" + std::string(text) + "\"";
+  if (x == std::string_view::npos) throw UsageError(bad);
+  const auto w = ParseWhole<int>(text.substr(0, x));
+  const auto h = ParseWhole<int>(text.substr(x + 1));
+  if (!w || !h || *w < 0 || *h < 0 || *w > kMaxSide || *h > kMaxSide) throw UsageError(bad);
+  options.width = *w;
+  options.height = *h;
+}
+
+Options ParseArguments(const std::vector<std::string_view>& args) {
+  Options options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    std::optional<std::string_view> inlineValue;
+    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+      inlineValue = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+    }
+    const auto value = [&]() -> std::string_view {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= args.size()) throw UsageError(std::string(arg) + " needs a value");
+      return args[++i];
+    };
+    if (arg == "--size") {
+      ParseSize(value(), options);
+    } else if (arg == "--seed") {
+      const std::string_view text = value();
+      const auto seed = ParseWhole<std::uint64_t>(text);
+      if (!seed) throw UsageError("--seed wants a whole number 0 or more, not \"" + std::string(text) + "\"");
+      options.seed = *seed;
+    } else if (arg == "--count") {
+      const std::string_view text = value();
+      const auto count = ParseWhole<long long>(text);
+      if (!count || *count < 1) throw UsageError("--count wants a whole number 1 or more, not \"" + std::string(text) + "\"");
+      options.count = *count;
+    } else if (arg == "--out") {
+      const std::string_view text = value();
+      if (text.empty()) throw UsageError("--out wants a folder");
+      options.out = std::filesystem::path(std::string(text));
+    } else if (arg == "--effects" && !inlineValue) {
+      options.effects = true;
+    } else if (arg == "--no-effects" && !inlineValue) {
+      options.effects = false;
+    } else {
+      throw UsageError("unknown argument \"" + std::string(args[i]) + "\" (see --help)");
+    }
+  }
+  return options;
+}
+
+// Creates the output folder if needed and proves it can take a file.
+void PrepareFolder(const std::filesystem::path& folder) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (!std::filesystem::is_directory(folder)) {
+    throw UsageError("cannot use \"" + folder.string() + "\" as the output folder" +
+                     (ec ? ": " + ec.message() : std::string()));
+  }
+  const std::filesystem::path probe = folder / ".pictovance-render-probe";
+  std::FILE* file = std::fopen(probe.c_str(), "wb");
+  if (file == nullptr) throw UsageError("cannot write into the folder \"" + folder.string() + "\"");
+  std::fclose(file);
+  std::filesystem::remove(probe, ec);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> args(argv + 1, argv + argc);
+  for (const auto arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+  }
+  Options options;
+  try {
+    options = ParseArguments(args);
+    PrepareFolder(options.out);
+  } catch (const UsageError& error) {
+    std::cerr << "pictovance-render: " << error.message() << "\n";
+    return kExitUsage;
+  }
+
+  pv::Random rng = options.seed ? pv::Random(*options.seed) : pv::Random::FromClock();
+  RenderForm form(options.effects);
+  pv::FormState state;
+  state.CanvasW = options.width;
+  state.CanvasH = options.height;
+  state.FixedSize = options.width != 0 && options.height != 0;
+
+  try {
+    for (long long k = 0; k < options.count; ++k) {
+      pv::GeneratePicture(state, form, rng);
+      const auto path = pv::SaveResultPicture(*state.Result, options.out, rng);
+      state.Result.reset();
+      std::cout << path.string() << std::endl;
+    }
+  } catch (const pv::ImageError& error) {
+    std::cerr << "pictovance-render: " << error.Description() << "\n";
+    return kExitFailure;
+  }
+  return 0;
+}
