@@ -1,0 +1,25 @@
+// Dropped source pictures: one drop is a list of files, each loaded,
+// converted to the working kind, fitted (fixed size) or used to lower the
+// canvas size (free size), and appended to the sources.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "generator/form.h"
+
+namespace pictovance {
+
+// Loads one file into the sources. Returns 0 when it was stored, else the
+// number of the ImageError that stopped it (nothing is stored then).
+std::int32_t LoadSourcePicture(FormState& state, Form& form, const std::string& path);
+
+// One drop. files is the drop's file list, or nullopt when the drop carries
+// none. Unless Busy, loads every file in order, skipping those that fail,
+// updating the counter and the falling row of dots and letting events run
+// once per stored picture.
+void LoadDroppedFiles(FormState& state, Form& form, const std::optional<std::vector<std::string>>& files);
+
+}  // namespace pictovance
