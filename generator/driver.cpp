@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "generator/block_painter.h"
+#include "generator/driver_steps.h"
 #include "generator/effects.h"
 #include "generator/preview.h"
 
@@ -76,24 +77,13 @@ void GeneratePicture(FormState& state, Form& form, Random& rng) {
   form.SetStatus(Dots(rng.RandomInt(2) + 3));
 
   // 5. Column phase.
-  const std::int32_t switchThreshold = RoundHalfEven(W / 50.0);
-  std::int32_t lastSwitch = 0;
-  std::int32_t switchCount = 0;
-  std::int32_t longestRun = 0;
+  SwitchTracker switches{SwitchThresholdFor(W)};
   bool mirrorX = false;
   bool mirrorY = false;
-  const std::int32_t R = RoundHalfEven((H - 1) / 2.0);
-  const std::int32_t T = (H - 1) / 2;
   for (int i = 0; i < W; ++i) {
     rng.Redraw(thickPen, 0.5, 0.5);
     if (rng.Chance(0.04)) {
-      const std::int32_t d = i - lastSwitch;
-      if (d > switchThreshold) {
-        ++switchCount;
-        if (d > longestRun) longestRun = d;
-        lastSwitch = i;
-        currentIndex = rng.RandomIndex(n);
-      }
+      if (switches.Offer(i)) currentIndex = rng.RandomIndex(n);
       if (rng.Chance(0.1)) {
         form.SetStatus(Dots(rng.RandomInt(2) + 2));
         form.ProcessEvents();
@@ -101,35 +91,23 @@ void GeneratePicture(FormState& state, Form& form, Random& rng) {
     }
     rng.Redraw(mirrorX, 0.05, 0.3);
     rng.Redraw(mirrorY, 0.05, 0.3);
-    int top = 0;
-    int bottom = H - 1;
-    if (rng.Chance(0.05)) {
-      top = rng.RandomInt(R);
-      bottom = T + rng.RandomInt(R);
-    }
+    const RowRange rows = ChooseRows(H, rng);
     if (currentIndex == backgroundIndex && !mirrorX && !mirrorY) continue;
-    PaintDots(canvas, i, top, bottom, W - 1, H - 1, currentIndex, mirrorX, mirrorY, thickPen, colours, rng);
+    PaintDots(canvas, i, rows.top, rows.bottom, W - 1, H - 1, currentIndex, mirrorX, mirrorY, thickPen, colours,
+              rng);
   }
 
   // 6. Block phase.
-  const std::int32_t blocks =
-      RoundHalfEven(switchCount / 2.0 + rng.RandomInt(RoundHalfEven(switchCount / 2.0)));
+  const std::int32_t blocks = BlockCount(switches.SwitchCount, rng);
   for (std::int32_t b = 0; b < blocks; ++b) {
-    const std::int32_t BW = switchThreshold;
-    const std::int32_t XW = longestRun - switchThreshold;
-    const std::int32_t BH = RoundHalfEven((H - 1) / static_cast<double>(rng.RandomInt(4) + 4));
-    const std::int32_t XH = RoundHalfEven((H - 1) / static_cast<double>(rng.RandomInt(2) + 2));
-    const std::int32_t x1 = rng.RandomInt((W - 1) - BW - XW);
-    const std::int32_t x2 = x1 + BW + rng.RandomInt(XW);
-    const std::int32_t y1 = rng.RandomInt((H - 1) - BH - XH);
-    const std::int32_t y2 = y1 + BH + rng.RandomInt(XH);
+    const BlockRect r = ChooseBlock(W, H, switches.SwitchThreshold, switches.LongestRun, rng);
     currentIndex = rng.RandomIndex(n);
     if (rng.Chance(0.3)) {
       form.SetStatus(Dots(rng.RandomInt(2) + 1));
       form.ProcessEvents();
     }
     thickPen = rng.Flag(0.5);
-    PaintBlock(x1, y1, x2, y2, W - 1, H - 1, backgroundIndex, currentIndex, canvas, thickPen, colours, rng);
+    PaintBlock(r.x1, r.y1, r.x2, r.y2, W - 1, H - 1, backgroundIndex, currentIndex, canvas, thickPen, colours, rng);
   }
 
   // 7. Finishing pass.
