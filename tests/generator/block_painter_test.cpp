@@ -1,0 +1,148 @@
+#include "generator/block_painter.h"
+
+#include <gtest/gtest.h>
+
+namespace pictovance {
+namespace {
+
+constexpr double kNo = 0.99;   // fails every chance the painter tests
+constexpr double kYes = 0.01;  // passes them
+constexpr double kWidest = 0.999;  // RandomInt(3) = 3: pen width 4
+
+// A source whose every pixel names its own position.
+Image PositionSource(int w, int h) {
+  Image image;
+  image.CreateBitmap(w, h, 0);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      image.SetLineColor(x | (y << 12));
+      image.DrawPoint(x, y);
+    }
+  }
+  return image;
+}
+
+// The draws of one block: its two mirror flags, then per column two
+// re-draw chances (failing here) and one pen-width draw per dot (width 1).
+std::vector<double> BlockDraws(bool mirrorX, bool mirrorY, int columns, int rows) {
+  std::vector<double> draws = {mirrorX ? kYes : kNo, mirrorY ? kYes : kNo};
+  for (int c = 0; c < columns; ++c) {
+    draws.push_back(kNo);
+    draws.push_back(kNo);
+    for (int r = 0; r < rows; ++r) draws.push_back(0.0);
+  }
+  return draws;
+}
+
+struct MirrorCase {
+  bool mirrorX;
+  bool mirrorY;
+};
+
+class PaintBlockMirrorTest : public testing::TestWithParam<MirrorCase> {};
+
+// The dot lands at the block's own place; only the colour read is mirrored.
+TEST_P(PaintBlockMirrorTest, ReadsTheSourceAtTheMirroredPosition) {
+  const MirrorCase c = GetParam();
+  constexpr int W = 12, H = 9;
+  std::vector<Image> sources;
+  sources.push_back(PositionSource(W, H));
+  sources.push_back(PositionSource(W, H));
+  PaletteSlots palette{};
+  const ColourSources colours{false, palette, sources};
+  Image canvas;
+  canvas.CreateBitmap(W, H, 0x00ABCDEF);
+  Random rng;
+  const int x1 = 2, y1 = 1, x2 = 6, y2 = 4;
+  rng.Script(BlockDraws(c.mirrorX, c.mirrorY, x2 - x1 + 1, y2 - y1 + 1));
+  PaintBlock(x1, y1, x2, y2, W - 1, H - 1, 1, 2, canvas, false, colours, rng);
+  EXPECT_EQ(rng.ScriptLeft(), 0u) << "the block took another number of draws";
+  for (int y = 0; y < H; ++y) {
+    for (int x = 0; x < W; ++x) {
+      const bool inside = x >= x1 && x <= x2 && y >= y1 && y <= y2;
+      const int sx = c.mirrorX ? W - 1 - x : x;
+      const int sy = c.mirrorY ? H - 1 - y : y;
+      const Colour expected = inside ? (sx | (sy << 12)) : 0x00ABCDEF;
+      ASSERT_EQ(canvas.GetColorAt(x, y), expected) << "pixel (" << x << ", " << y << ")";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Flags, PaintBlockMirrorTest,
+                         testing::Values(MirrorCase{false, false}, MirrorCase{true, false}, MirrorCase{false, true},
+                                         MirrorCase{true, true}));
+
+TEST(PaintBlockTest, TheBackgroundSourceIsPaintedOnlyInMirroredColumns) {
+  // Palette mode, current = background: a column is painted (in the
+  // background colour) only while a mirror flag is set.
+  PaletteSlots palette{};
+  palette[1] = 0x000011;
+  palette[2] = 0x000022;
+  const std::vector<Image> none;
+  const ColourSources colours{true, palette, none};
+  Image canvas;
+  canvas.CreateBitmap(6, 3, 0x777777);
+  Random rng;
+  // Flags off; column 0 and 1: nothing; before column 2 MirrorX comes up
+  // (chance, then a true flag); columns 2..3 painted; MirrorX goes off again.
+  rng.Script({kNo, kNo,                                  // the block's flags
+              kNo, kNo,                                  // column 0: skipped
+              kNo, kNo,                                  // column 1: skipped
+              kYes, kYes, kNo, 0.0, 0.0, 0.0,            // column 2: MirrorX on, three dots
+              kNo, kNo, 0.0, 0.0, 0.0,                   // column 3: painted
+              kYes, kNo, kNo});                          // column 4: MirrorX off
+  PaintBlock(0, 0, 4, 2, 5, 2, 1, 1, canvas, false, colours, rng);
+  EXPECT_EQ(rng.ScriptLeft(), 0u);
+  for (int x = 0; x < 6; ++x) {
+    const Colour expected = (x == 2 || x == 3) ? 0x000011 : 0x777777;
+    for (int y = 0; y < 3; ++y) EXPECT_EQ(canvas.GetColorAt(x, y), expected) << x << "," << y;
+  }
+}
+
+TEST(PaintBlockTest, ThinAndEmptyBlocks) {
+  PaletteSlots palette{};
+  palette[2] = 0x0000FF;
+  const std::vector<Image> none;
+  const ColourSources colours{true, palette, none};
+  struct Case {
+    int x1, y1, x2, y2, painted;
+  };
+  for (const Case c : {Case{3, 0, 3, 4, 5}, Case{0, 2, 5, 2, 6}, Case{4, 0, 3, 4, 0}, Case{0, 3, 5, 2, 0},
+                       Case{2, 2, 2, 2, 1}}) {
+    SCOPED_TRACE(testing::Message() << c.x1 << "," << c.y1 << " to " << c.x2 << "," << c.y2);
+    Image canvas;
+    canvas.CreateBitmap(6, 5, 0);
+    Random rng(1);
+    PaintBlock(c.x1, c.y1, c.x2, c.y2, 5, 4, 1, 2, canvas, false, colours, rng);
+    int painted = 0;
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 6; ++x) painted += canvas.GetColorAt(x, y) == 0x0000FF ? 1 : 0;
+    EXPECT_EQ(painted, c.painted);
+  }
+}
+
+TEST(PaintBlockTest, EveryDotTakesAPenWidthDrawWhetherOrNotThePenIsThick) {
+  PaletteSlots palette{};
+  palette[2] = 0x0000FF;
+  const std::vector<Image> none;
+  const ColourSources colours{true, palette, none};
+  for (bool thick : {false, true}) {
+    SCOPED_TRACE(thick);
+    Image canvas;
+    canvas.CreateBitmap(10, 10, 0);
+    Random rng;
+    // 2 flags + 2 columns x (2 chances + 3 dots); the width draws ask for 4.
+    rng.Script({kNo, kNo, kNo, kNo, kWidest, kWidest, kWidest, kNo, kNo, kWidest, kWidest,
+                kWidest});
+    PaintBlock(4, 4, 5, 6, 9, 9, 1, 2, canvas, thick, colours, rng);
+    EXPECT_EQ(rng.ScriptLeft(), 0u);
+    EXPECT_EQ(canvas.LineWidth(), thick ? 4 : 1);
+    // Width 4 dots spill around the block; width 1 dots do not.
+    EXPECT_EQ(canvas.GetColorAt(3, 3), thick ? 0x0000FF : 0);
+    EXPECT_EQ(canvas.GetColorAt(7, 8), thick ? 0x0000FF : 0);
+    EXPECT_EQ(canvas.GetColorAt(5, 6), 0x0000FF);
+  }
+}
+
+}  // namespace
+}  // namespace pictovance
