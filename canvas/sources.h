@@ -16,6 +16,16 @@ namespace pictovance {
 // number of the ImageError that stopped it (nothing is stored then).
 std::int32_t LoadSourcePicture(FormState& state, Form& form, const std::string& path);
 
+// The same, also handing back the description of the error that stopped
+// the load (emptied on success), for callers that tell the user why.
+std::int32_t LoadSourcePicture(FormState& state, Form& form, const std::string& path,
+                               std::string& description);
+
+// The number LoadSourcePicture returns for a failure that is not an image
+// error (a failing window call, say); running out of memory returns
+// kErrorOutOfMemory.
+inline constexpr std::int32_t kErrorLoadInterrupted = 51;
+
 // One drop. files is the drop's file list, or nullopt when the drop carries
 // none. Unless Busy, loads every file in order, skipping those that fail,
 // updating the counter and the falling row of dots and letting events run

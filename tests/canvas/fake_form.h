@@ -3,7 +3,6 @@
 #pragma once
 
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +28,8 @@ class FakeForm : public Form {
   std::string previewTag = "15790320";
   // Runs inside ProcessEvents, as an event handler would.
   std::function<void()> onEvents;
+  // Runs before a resolution caption is recorded (a test can throw here).
+  std::function<void()> onResolution;
 
   bool SpecialEffectsTicked() const override { return effects; }
   void SetStatus(std::string_view text) override {
@@ -61,6 +62,7 @@ class FakeForm : public Form {
     log.push_back("count:" + countCaption);
   }
   void SetResolutionCaption(std::string_view text) override {
+    if (onResolution) onResolution();
     resCaption = text;
     log.push_back("res:" + resCaption);
   }

@@ -1,0 +1,109 @@
+#include "canvas/sources.h"
+
+#include <exception>
+#include <new>
+
+#include "canvas/size_fields.h"
+#include "generator/fit.h"
+
+namespace pictovance {
+
+namespace {
+
+constexpr int kWorkingKind = 4;
+
+// Stores one loaded file; any exception ends it before the picture is
+// appended.
+void LoadAndStore(FormState& state, Form& form, const std::string& path) {
+  Image g;
+  g.LoadBitmap(path);
+  g.SetBackColor(form.PreviewTag());
+  if (g.BitmapType() != kWorkingKind) g.ChangeColorDepth(0, kWorkingKind, 0);
+  if (state.FixedSize) {
+    FitToCanvas(state.CanvasW, state.CanvasH, g);
+  } else {
+    // Free size: each axis takes the smallest length met since Set. A
+    // dimension below 1 cannot bound anything and counts as unset.
+    if (state.CanvasW <= 0 || state.CanvasW > g.Width()) state.CanvasW = g.Width();
+    if (state.CanvasH <= 0 || state.CanvasH > g.Height()) state.CanvasH = g.Height();
+    for (Image& s : state.Sources) {
+      if (s.Width() > state.CanvasW || s.Height() > state.CanvasH) FitToCanvas(state.CanvasW, state.CanvasH, s);
+    }
+    if (g.Width() > state.CanvasW || g.Height() > state.CanvasH) FitToCanvas(state.CanvasW, state.CanvasH, g);
+    form.SetResolutionCaption(ResolutionCaption(state));
+  }
+  state.Sources.push_back(std::move(g));
+  state.SourceCount = static_cast<std::int32_t>(state.Sources.size());
+}
+
+// One step of a drop: a failure abandons the step and the drop goes on.
+template <class Step>
+void IgnoringFailure(Step&& step) {
+  try {
+    step();
+  } catch (const std::exception&) {
+  }
+}
+
+// Holds Busy for a drop and clears it however the drop ends.
+class DropGuard {
+ public:
+  DropGuard(FormState& state, Form& form) : m_state(state), m_form(form) { m_state.Busy = true; }
+  ~DropGuard() {
+    try {
+      m_form.SetStatus("");
+    } catch (...) {  // a destructor must not throw; Busy matters more
+    }
+    m_state.Busy = false;
+  }
+  DropGuard(const DropGuard&) = delete;
+  DropGuard& operator=(const DropGuard&) = delete;
+
+ private:
+  FormState& m_state;
+  Form& m_form;
+};
+
+}  // namespace
+
+std::int32_t LoadSourcePicture(FormState& state, Form& form, const std::string& path,
+                               std::string& description) {
+  description.clear();
+  try {
+    LoadAndStore(state, form, path);
+    return 0;
+  } catch (const ImageError& error) {
+    description = error.Description();
+    return error.Number();
+  } catch (const std::bad_alloc&) {
+    description = "Not enough memory to load " + path;
+    return kErrorOutOfMemory;
+  } catch (const std::exception& error) {
+    description = error.what();
+    return kErrorLoadInterrupted;
+  }
+}
+
+std::int32_t LoadSourcePicture(FormState& state, Form& form, const std::string& path) {
+  std::string ignored;
+  return LoadSourcePicture(state, form, path, ignored);
+}
+
+void LoadDroppedFiles(FormState& state, Form& form, const std::optional<std::vector<std::string>>& files) {
+  if (state.Busy) return;
+  DropGuard guard(state, form);
+  if (!files) return;
+  // The list as it was when the drop arrived; events handled in between
+  // cannot change what this drop loads.
+  std::vector<std::string> paths;
+  IgnoringFailure([&] { paths = *files; });
+  const std::size_t n = paths.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (LoadSourcePicture(state, form, paths[i]) != 0) continue;
+    IgnoringFailure([&] { form.SetFileCountCaption(form.FileCountTag() + std::to_string(state.SourceCount)); });
+    IgnoringFailure([&] { form.SetStatus(std::string(n - i, '.')); });
+    IgnoringFailure([&] { form.ProcessEvents(); });
+  }
+}
+
+}  // namespace pictovance
