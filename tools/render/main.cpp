@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "canvas/result_file.h"
+#include "canvas/size_fields.h"
+#include "canvas/sources.h"
 #include "generator/driver.h"
 #include "generator/form.h"
 #include "generator/random.h"
@@ -31,7 +33,13 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  --size WxH     canvas size, each side 0 to 9999 (default 800x400);\n"
-    "                 a side of 0 paints the default 800 or 400\n"
+    "                 a side of 0 paints the default 800 or 400, or with\n"
+    "                 --source takes the smallest length among the sources\n"
+    "  --source FILE  a picture to take colours from instead of a random\n"
+    "                 palette; repeat it for several. With both sides of\n"
+    "                 --size above 0 each source is fitted to that size;\n"
+    "                 a file that cannot be read stops the renderer before\n"
+    "                 anything is written\n"
     "  --seed N       seed of the random generator, 0 to 18446744073709551615\n"
     "                 (default: the clock); the same seed and size paint the\n"
     "                 same pictures\n"
@@ -64,8 +72,9 @@ class RenderForm final : public pv::Form {
 };
 
 struct Options {
-  int width = 0;
-  int height = 0;
+  int width = 800;
+  int height = 400;
+  std::vector<std::string> sources;
   std::optional<std::uint64_t> seed;
   long long count = 1;
   std::filesystem::path out = ".";
@@ -126,6 +135,10 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
       const auto count = ParseWhole<long long>(text);
       if (!count || *count < 1) throw UsageError("--count wants a whole number 1 or more, not \"" + std::string(text) + "\"");
       options.count = *count;
+    } else if (arg == "--source") {
+      const std::string_view text = value();
+      if (text.empty()) throw UsageError("--source wants a picture file");
+      options.sources.emplace_back(text);
     } else if (arg == "--out") {
       const std::string_view text = value();
       if (text.empty()) throw UsageError("--out wants a folder");
@@ -166,21 +179,36 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  const auto usageError = [](const UsageError& error) {
+    std::cerr << "pictovance-render: " << error.message() << "\n";
+    return kExitUsage;
+  };
   Options options;
   try {
     options = ParseArguments(args);
+  } catch (const UsageError& error) {
+    return usageError(error);
+  }
+
+  RenderForm form(options.effects);
+  pv::FormState state;
+  try {
+    // The size and the sources as the window's Set and drops take them:
+    // both sides above 0 fit every source to the size, a side of 0 lets
+    // the sources decide it.
+    pv::Set(state, form, std::to_string(options.width), std::to_string(options.height));
+    for (const std::string& source : options.sources) {
+      std::string problem;
+      if (pv::LoadSourcePicture(state, form, source, problem) != 0) {
+        throw UsageError("cannot use the source \"" + source + "\": " + problem);
+      }
+    }
     PrepareFolder(options.out);
   } catch (const UsageError& error) {
-    std::cerr << "pictovance-render: " << error.message() << "\n";
-    return kExitUsage;
+    return usageError(error);
   }
 
   pv::Random rng = options.seed ? pv::Random(*options.seed) : pv::Random::FromClock();
-  RenderForm form(options.effects);
-  pv::FormState state;
-  state.CanvasW = options.width;
-  state.CanvasH = options.height;
-  state.FixedSize = options.width != 0 && options.height != 0;
 
   try {
     for (long long k = 0; k < options.count; ++k) {
