@@ -52,6 +52,8 @@ void Image::RefreshCache() noexcept {
   QImage& image = m_bitmap->image;
   m_width = image.width();
   m_height = image.height();
+  m_innerWidth = static_cast<unsigned>(std::max(m_width - 3, 0));
+  m_innerHeight = static_cast<unsigned>(std::max(m_height - 3, 0));
   if (image.isNull() || image.format() != QImage::Format_RGB32) {
     m_readBits = nullptr;
     m_writeBits = nullptr;
@@ -172,6 +174,15 @@ void Image::DrawThickPoint(int x, int y) noexcept {
   const int w = std::clamp(m_lineWidth, 1, kMaxLineWidth);
   const long long left = static_cast<long long>(x) - (w - 1) / 2;
   const long long top = static_cast<long long>(y) - (w - 1) / 2;
+  if (left >= 0 && top >= 0 && left + w <= m_width && top + w <= m_height && m_writeBits != nullptr) {
+    // The common case, a whole dot inside: no clipping, short rows.
+    std::uint32_t* row = m_writeBits + top * m_stride + left;
+    const std::uint32_t pixel = m_penPixel;
+    for (int dy = 0; dy < w; ++dy, row += m_stride) {
+      for (int dx = 0; dx < w; ++dx) row[dx] = pixel;
+    }
+    return;
+  }
   FillClipped(left, top, left + w - 1, top + w - 1);
 }
 
@@ -353,8 +364,11 @@ void Image::Resize(int width, int height) {
                       : m_bitmap->image.convertToFormat(QImage::Format_RGB32);
   const cv::Mat from = WrapConstPixels(source);
   cv::Mat to = WrapPixels(target);
+  // Area averaging keeps strong reductions free of aliasing; below a factor
+  // of two bilinear looks the same and costs a fraction of it.
+  const bool strongShrink = width * 2 <= source.width() || height * 2 <= source.height();
   const bool shrinking = width <= source.width() && height <= source.height();
-  cv::resize(from, to, to.size(), 0, 0, shrinking ? cv::INTER_AREA : cv::INTER_LINEAR);
+  cv::resize(from, to, to.size(), 0, 0, shrinking && strongShrink ? cv::INTER_AREA : cv::INTER_LINEAR);
   m_bitmap->image = std::move(target);
   RefreshCache();
 }

@@ -153,14 +153,34 @@ class Image {
     return FromPixel(m_readBits[y * m_stride + x]);
   }
 
-  void DrawPoint(int x, int y) noexcept {
-    if (m_lineWidth <= 1 &&
-        static_cast<unsigned>(x) < static_cast<unsigned>(m_width) &&
-        static_cast<unsigned>(y) < static_cast<unsigned>(m_height)) {
-      if (m_writeBits == nullptr) [[unlikely]] {
-        if (!PrepareForWriting()) return;
+  [[gnu::always_inline]] inline void DrawPoint(int x, int y) noexcept {
+    // Fast path: a pen of width 1 to 4 away from the edges (x and y from 1
+    // to size - 3, where every such dot fits) on a bitmap that is ours to
+    // write. Everything else (edges, wider pens, a shared or palette bitmap)
+    // goes through DrawThickPoint, which clips.
+    const unsigned extra = static_cast<unsigned>(m_lineWidth) - 1u;  // 0..3 for widths 1..4
+    if (extra < 4u && m_writeBits != nullptr && static_cast<unsigned>(x) - 1u < m_innerWidth &&
+        static_cast<unsigned>(y) - 1u < m_innerHeight) {
+      // Locals only from here: a pixel store may alias any int member.
+      const std::ptrdiff_t s = m_stride;
+      const int lo = static_cast<int>(extra) >> 1;
+      std::uint32_t* p = m_writeBits + (y - lo) * s + (x - lo);
+      const std::uint32_t pixel = m_penPixel;
+      switch (extra) {
+        case 3:
+          p[3] = p[s + 3] = p[2 * s + 3] = p[3 * s + 3] = pixel;
+          p[3 * s] = p[3 * s + 1] = p[3 * s + 2] = pixel;
+          [[fallthrough]];
+        case 2:
+          p[2] = p[s + 2] = p[2 * s + 2] = pixel;
+          p[2 * s] = p[2 * s + 1] = pixel;
+          [[fallthrough]];
+        case 1:
+          p[1] = p[s + 1] = p[s] = pixel;
+          [[fallthrough]];
+        default:
+          p[0] = pixel;
       }
-      m_writeBits[y * m_stride + x] = m_penPixel;
       return;
     }
     DrawThickPoint(x, y);
@@ -191,41 +211,55 @@ class Image {
 
   // --- Colour depth ---------------------------------------------------
   // ChangeColorDepth(count, kind, dither):
-  //   | call          | result                                             |
-  //   | (n, 1, d)     | palette bitmap (kind 1) of at most n colours, n     |
-  //   |               | clamped to 2..256; an adaptive palette, except     |
-  //   |               | n = 216, the fixed 6x6x6 colour cube; d = 1 dithers |
-  //   | (n, 0, d)     | the working kind (4), colours kept; n, d unused     |
-  //   | (n, 4, d)     | the same as (n, 0, d)                              |
-  // Other kinds raise kErrorInvalidArgument.
+  //   | call          | result                                              |
+  //   | (n, 1, d)     | palette bitmap (kind 1) of at most n colours, n      |
+  //   |               | clamped to 2..256. n = 216: the fixed 6x6x6 colour   |
+  //   |               | cube (levels 0, 51, ..., 255). Other n: a picture    |
+  //   |               | of at most n colours keeps exactly its colours;      |
+  //   |               | otherwise an adaptive palette (libimagequant, chosen |
+  //   |               | from a sample of about 20,000 pixels). d != 0        |
+  //   |               | dithers (error diffusion), d = 0 maps each pixel to  |
+  //   |               | its nearest palette colour. An empty image stays so. |
+  //   | (n, 0, d)     | the working kind (4), colours kept; n, d unused      |
+  //   | (n, 4, d)     | the same as (n, 0, d)                               |
+  // Other kinds raise kErrorInvalidArgument; a failure of the palette
+  // search raises kErrorColourReduction.
   void ChangeColorDepth(std::int32_t count, std::int32_t kind, std::int32_t dither);
 
   // --- Filters (in place; an empty image is left as it is) --------------
-  void EnhanceDetail();
-  void EnhanceFocus();
-  void FocusRestoration();
-  void Equalize();
-  void EqualizeOnLuminance();
-  void Negative();
+  // A palette bitmap turns into the working kind first; the size never
+  // changes. Arguments beyond the ranges noted act as the nearest end.
+  void EnhanceDetail();        // gentle 3x3 sharpening: centre 2, each of the 8 neighbours -1/8
+  void EnhanceFocus();         // stronger 3x3 sharpening: centre 5, the 4 side neighbours -1
+  void FocusRestoration();     // unsharp mask, Gaussian sigma 2 px, amount 1.5: revives soft pictures
+  void Equalize();             // histogram equalization of red, green and blue, each on its own
+  void EqualizeOnLuminance();  // equalizes the luma (YCrCb) only, so colours keep their hue
+  void Negative();             // each channel c becomes 255 - c
+  // Grey toned by colour: channel = (luma + level (-255..255)) x colour's channel / 255.
   void Sepia(std::int32_t level, Colour colour);
+  // Adds (byte - 128) of value's 0x00BBGGRR bytes to each channel; 0x808080 changes nothing.
   void Balance(std::int32_t value);
-  void FlipHorizontal();
-  void FlipVertical();
+  void FlipHorizontal();  // mirrors left and right
+  void FlipVertical();    // turns upside down
+  // Turns every hue (HSV) by value / 256 of a full turn, any value; 0 and 256 change nothing.
   void hue(std::int32_t value);
+  // Colour strength (distance from the grey of equal luma) x (100 + value) / 100, -100 (grey)..1000.
   void saturation(std::int32_t value);
-  void Blur(std::int32_t value);
-  void GaussianBlur(std::int32_t value);
-  void brightness(std::int32_t value);
-  void LogCorrection();
-  void contrast(std::int32_t value);
+  void Blur(std::int32_t value);          // box blur of radius value px (a 2 value + 1 square); 0 = none
+  void GaussianBlur(std::int32_t value);  // Gaussian blur of sigma value / 2 px; 0 = none
+  void brightness(std::int32_t value);    // adds value (-255..255) to every channel
+  void LogCorrection();                   // curve 255 log(1 + c) / log(256): lifts dark tones most
+  void contrast(std::int32_t value);      // scales tones about mid-grey by 2^(value / 100), -1000..1000
+  // c = 255 (c / 255)^(1 / value), value 0.1..10 (above 1 lightens); 0, negative or NaN: no change.
   void Gamma(double value);
-  void lightness(std::int32_t value);
-  void Sharpen(std::int32_t value);
-  void EdgeDetectLight();
-  void EdgeDetectMedium();
-  void EdgeDetectHeavy();
-  void Emboss();
-  void EmbossMore();
+  void lightness(std::int32_t value);  // moves channels value % (-100..100) of the way to white or black
+  void Sharpen(std::int32_t value);    // unsharp mask, 3x3 binomial, amount value / 100 (0..1000)
+  // Edges and relief.
+  void EdgeDetectLight();   // 4-neighbour Laplacian, lighter side only: thin bright edges on black
+  void EdgeDetectMedium();  // |8-neighbour Laplacian|: both sides of every edge, on black
+  void EdgeDetectHeavy();   // |8-neighbour Laplacian| x 3: bold glowing edges on black
+  void Emboss();            // relief lit from the top left; flat areas keep their colour
+  void EmbossMore();        // the same relief twice as deep
 
   // The bitmap itself, for imaging/ internals and the window's display.
   struct Bitmap;
@@ -257,6 +291,10 @@ class Image {
   std::ptrdiff_t m_stride = 0;  // in pixels
   int m_width = 0;
   int m_height = 0;
+  // Size - 3 (at least 0): x - 1 below this means any dot of width 1 to 4
+  // at x lies inside.
+  unsigned m_innerWidth = 0;
+  unsigned m_innerHeight = 0;
 
   Colour m_backColor = 0;
   Colour m_lineColor = 0;
