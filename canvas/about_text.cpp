@@ -9,10 +9,8 @@ namespace {
 // The three stored texts, scrambled; only Unscramble makes them readable.
 // Each is a fixed-length byte string: sizeof - 1 is its length, which is
 // also what its key depends on.
-constexpr char kTitle[] =
-    "\x5B\x62\x68\x7F\x64\x7D\x6A\x65\x68\x6E";
-constexpr char kAboutLine1[] =
-    "\x41\x68\x7F\x6C\x29\x6F\x7C\x67";
+constexpr char kTitle[] = "\x5B\x62\x68\x7F\x64\x7D\x6A\x65\x68\x6E";
+constexpr char kAboutLine1[] = "\x41\x68\x7F\x6C\x29\x6F\x7C\x67";
 constexpr char kAboutLine2[] =
     "\x58\x6B\x78\x6F\x64\x3D\x7E\x71\x74\x7E\x76\x3D"
     "\x6D\x7C\x74\x73\x69\x6E\x3D\x7C\x3D\x73\x78\x6A"

@@ -52,7 +52,7 @@ double ReadDecimal(std::string_view s) {
     negative = s[pos] == '-';
     ++pos;
   }
-  std::string digits;  // every mantissa digit, the point left out
+  std::string digits;     // every mantissa digit, the point left out
   long long pointAt = 0;  // digits before the point
   bool sawPoint = false;
   for (; pos < s.size(); ++pos) {
@@ -94,7 +94,8 @@ double ReadDecimal(std::string_view s) {
   if (wholeDigits > DBL_MAX_10_EXP + 1) return negative ? -DBL_MAX : DBL_MAX;
 
   const std::string_view significant = std::string_view(digits).substr(firstNonZero);
-  std::string whole(significant.substr(0, std::min(static_cast<std::size_t>(wholeDigits), significant.size())));
+  std::string whole(
+      significant.substr(0, std::min(static_cast<std::size_t>(wholeDigits), significant.size())));
   whole.resize(static_cast<std::size_t>(wholeDigits), '0');
   double value = 0.0;
   if (std::from_chars(whole.data(), whole.data() + whole.size(), value).ec != std::errc()) value = DBL_MAX;

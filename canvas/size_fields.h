@@ -17,7 +17,8 @@ inline constexpr std::int32_t kMaxFieldValue = 9999;
 // line feeds ignored anywhere: an optional sign, digits with at most one
 // decimal point and an optional exponent (E or D, optional sign, digits), or
 // &H with hexadecimal digits, or &O with octal digits. No such part reads as
-// 0. The value is truncated toward zero.
+// 0. The value is truncated toward zero; beyond a double's range it is the
+// largest double of its sign (never infinity).
 double ReadNumber(std::string_view text);
 
 // The text a size field holds after a change: the plain decimal form of the

@@ -27,7 +27,8 @@ void LoadAndStore(FormState& state, Form& form, const std::string& path) {
     if (state.CanvasW <= 0 || state.CanvasW > g.Width()) state.CanvasW = g.Width();
     if (state.CanvasH <= 0 || state.CanvasH > g.Height()) state.CanvasH = g.Height();
     for (Image& s : state.Sources) {
-      if (s.Width() > state.CanvasW || s.Height() > state.CanvasH) FitToCanvas(state.CanvasW, state.CanvasH, s);
+      if (s.Width() > state.CanvasW || s.Height() > state.CanvasH)
+        FitToCanvas(state.CanvasW, state.CanvasH, s);
     }
     if (g.Width() > state.CanvasW || g.Height() > state.CanvasH) FitToCanvas(state.CanvasW, state.CanvasH, g);
     form.SetResolutionCaption(ResolutionCaption(state));
@@ -100,7 +101,8 @@ void LoadDroppedFiles(FormState& state, Form& form, const std::optional<std::vec
   const std::size_t n = paths.size();
   for (std::size_t i = 0; i < n; ++i) {
     if (LoadSourcePicture(state, form, paths[i]) != 0) continue;
-    IgnoringFailure([&] { form.SetFileCountCaption(form.FileCountTag() + std::to_string(state.SourceCount)); });
+    IgnoringFailure(
+        [&] { form.SetFileCountCaption(form.FileCountTag() + std::to_string(state.SourceCount)); });
     IgnoringFailure([&] { form.SetStatus(std::string(n - i, '.')); });
     IgnoringFailure([&] { form.ProcessEvents(); });
   }

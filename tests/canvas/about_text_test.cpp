@@ -19,14 +19,15 @@ TEST_P(UnscrambleKeyTest, KeyDependsOnTheLengthOnly) {
   for (const char c : scrambled) ASSERT_EQ(static_cast<unsigned char>(c), key);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, UnscrambleKeyTest,
-                         ::testing::Values(std::pair<std::size_t, int>{0, 1}, std::pair<std::size_t, int>{1, 1},
-                                           std::pair<std::size_t, int>{2, 3}, std::pair<std::size_t, int>{3, 3},
-                                           std::pair<std::size_t, int>{8, 9}, std::pair<std::size_t, int>{10, 11},
-                                           std::pair<std::size_t, int>{28, 29}, std::pair<std::size_t, int>{30, 31},
-                                           std::pair<std::size_t, int>{31, 31}, std::pair<std::size_t, int>{32, 1},
-                                           std::pair<std::size_t, int>{33, 1}, std::pair<std::size_t, int>{62, 31},
-                                           std::pair<std::size_t, int>{300, 13}));
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, UnscrambleKeyTest,
+    ::testing::Values(std::pair<std::size_t, int>{0, 1}, std::pair<std::size_t, int>{1, 1},
+                      std::pair<std::size_t, int>{2, 3}, std::pair<std::size_t, int>{3, 3},
+                      std::pair<std::size_t, int>{8, 9}, std::pair<std::size_t, int>{10, 11},
+                      std::pair<std::size_t, int>{28, 29}, std::pair<std::size_t, int>{30, 31},
+                      std::pair<std::size_t, int>{31, 31}, std::pair<std::size_t, int>{32, 1},
+                      std::pair<std::size_t, int>{33, 1}, std::pair<std::size_t, int>{62, 31},
+                      std::pair<std::size_t, int>{300, 13}));
 
 TEST(Unscramble, WorkedExample) {
   EXPECT_EQ(Unscramble("abc"), "ba`");
@@ -58,12 +59,13 @@ TEST(Unscramble, IsItsOwnInverseAndKeepsEveryCodeInItsBlock) {
 ::testing::AssertionResult IsReadable(const std::string& line) {
   if (line.empty()) return ::testing::AssertionFailure() << "empty";
   if (line.front() < 'A' || line.front() > 'Z') return ::testing::AssertionFailure() << "\"" << line << "\"";
-  if (line.find(' ') == std::string::npos) return ::testing::AssertionFailure() << "no blank: \"" << line << "\"";
+  if (line.find(' ') == std::string::npos)
+    return ::testing::AssertionFailure() << "no blank: \"" << line << "\"";
   for (const char c : line) {
     const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
     if (!letter && std::string(" ,.!'-").find(c) == std::string::npos) {
-      return ::testing::AssertionFailure() << "code " << static_cast<int>(static_cast<unsigned char>(c))
-                                           << " in \"" << line << "\"";
+      return ::testing::AssertionFailure()
+             << "code " << static_cast<int>(static_cast<unsigned char>(c)) << " in \"" << line << "\"";
     }
   }
   if (line.find("  ") != std::string::npos) return ::testing::AssertionFailure() << "double blank";

@@ -52,9 +52,9 @@ class FakeForm : public Form {
   std::string PreviewTag() const override { return previewTag; }
   void ShowPicture(const Picture& picture) override {
     shown.push_back(picture);
-    log.push_back(picture.IsNull() ? "show:null"
-                                   : "show:" + std::to_string(picture.Width()) + "x" +
-                                         std::to_string(picture.Height()));
+    log.push_back(picture.IsNull()
+                      ? "show:null"
+                      : "show:" + std::to_string(picture.Width()) + "x" + std::to_string(picture.Height()));
   }
   std::string FileCountTag() const override { return "Files loaded: "; }
   void SetFileCountCaption(std::string_view text) override {

@@ -20,7 +20,8 @@ struct DateCase {
   std::int64_t seconds;
 };
 std::ostream& operator<<(std::ostream& out, const DateCase& c) {
-  return out << c.year << '-' << c.month << '-' << c.day << ' ' << c.hour << ':' << c.minute << ':' << c.second;
+  return out << c.year << '-' << c.month << '-' << c.day << ' ' << c.hour << ':' << c.minute << ':'
+             << c.second;
 }
 
 class SecondsSince1899Test : public ::testing::TestWithParam<DateCase> {};
@@ -44,7 +45,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // 1900 was no leap year: 28 February is followed by 1 March.
                       DateCase{1900, 2, 28, 0, 0, 0, 5184000}, DateCase{1900, 3, 1, 0, 0, 0, 5270400},
                       DateCase{1970, 1, 1, 0, 0, 0, 2209161600}, DateCase{2000, 1, 1, 0, 0, 0, 3155846400},
-                      DateCase{2000, 2, 29, 12, 0, 0, 3160987200}, DateCase{2024, 2, 29, 12, 34, 56, 3918371696},
+                      DateCase{2000, 2, 29, 12, 0, 0, 3160987200},
+                      DateCase{2024, 2, 29, 12, 34, 56, 3918371696},
                       DateCase{2100, 3, 1, 23, 59, 59, 6316790399}));
 
 TEST(SecondsSince1899Now, IsTheLocalClockNow) {
@@ -75,7 +77,8 @@ TEST_P(ResultFileNameTest, SecondsDashTwoUpperCaseDigits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, ResultFileNameTest,
-                         ::testing::Values(NameCase{3155846400, 0, 15, "3155846400-0F"}, NameCase{0, 0, 0, "0-00"},
+                         ::testing::Values(NameCase{3155846400, 0, 15, "3155846400-0F"},
+                                           NameCase{0, 0, 0, "0-00"},
                                            NameCase{3918371696, 10, 11, "3918371696-AB"},
                                            NameCase{3918371696, 9, 12, "3918371696-9C"},
                                            NameCase{3918371696, 15, 15, "3918371696-FF"}));

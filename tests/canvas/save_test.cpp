@@ -100,7 +100,8 @@ TEST_F(SaveTest, NeverOverwritesAnExistingPicture) {
   for (const std::string& file : taken) EXPECT_EQ(testing::ReadBytes(file), "earlier picture") << file;
   const std::vector<std::string> names = folder.Names();
   ASSERT_EQ(names.size(), 4u);
-  const auto fresh = std::find_if(names.begin(), names.end(), [](const std::string& n) { return n.ends_with("-AB.png"); });
+  const auto fresh =
+      std::find_if(names.begin(), names.end(), [](const std::string& n) { return n.ends_with("-AB.png"); });
   ASSERT_NE(fresh, names.end());
   Image saved;
   saved.LoadBitmap(folder.File(*fresh));

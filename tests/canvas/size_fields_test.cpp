@@ -30,44 +30,48 @@ TEST_P(ReadNumberTest, ReadsTheLeadingNumberTruncated) {
   EXPECT_EQ(ReadNumber(GetParam().text), GetParam().value);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Decimal, ReadNumberTest,
-    ::testing::Values(ReadCase{"", 0}, ReadCase{"0", 0}, ReadCase{"12a", 12}, ReadCase{"1.9", 1},
-                      ReadCase{"-1.9", -1}, ReadCase{"007", 7}, ReadCase{"+5", 5}, ReadCase{"-7", -7},
-                      ReadCase{"-0.5", 0}, ReadCase{"1.2.3", 1}, ReadCase{".5", 0}, ReadCase{"5.", 5},
-                      ReadCase{"12.75", 12}, ReadCase{"1,5", 1}, ReadCase{"abc", 0}, ReadCase{"a12", 0},
-                      ReadCase{"--5", 0}, ReadCase{"+-5", 0}, ReadCase{"0.99999999999999999999", 0},
-                      ReadCase{"99999999999999999999", 1e20}));
+INSTANTIATE_TEST_SUITE_P(Decimal, ReadNumberTest,
+                         ::testing::Values(ReadCase{"", 0}, ReadCase{"0", 0}, ReadCase{"12a", 12},
+                                           ReadCase{"1.9", 1}, ReadCase{"-1.9", -1}, ReadCase{"007", 7},
+                                           ReadCase{"+5", 5}, ReadCase{"-7", -7}, ReadCase{"-0.5", 0},
+                                           ReadCase{"1.2.3", 1}, ReadCase{".5", 0}, ReadCase{"5.", 5},
+                                           ReadCase{"12.75", 12}, ReadCase{"1,5", 1}, ReadCase{"abc", 0},
+                                           ReadCase{"a12", 0}, ReadCase{"--5", 0}, ReadCase{"+-5", 0},
+                                           ReadCase{"0.99999999999999999999", 0},
+                                           ReadCase{"99999999999999999999", 1e20}));
 
-INSTANTIATE_TEST_SUITE_P(
-    Exponent, ReadNumberTest,
-    ::testing::Values(ReadCase{"1e3", 1000}, ReadCase{"1E3", 1000}, ReadCase{"1d2", 100}, ReadCase{"1D2", 100},
-                      ReadCase{"1e+3", 1000}, ReadCase{"25e-1", 2}, ReadCase{"1.25e1", 12},
-                      ReadCase{"12.5e1", 125}, ReadCase{".5e1", 5}, ReadCase{"1E-0", 1},
-                      ReadCase{"1e3x", 1000}, ReadCase{"1e3.5", 1000}, ReadCase{"1e3e4", 1000},
-                      // An exponent without digits is not part of the number.
-                      ReadCase{"1e", 1}, ReadCase{"1e+", 1}, ReadCase{"1D-", 1}, ReadCase{"7ex", 7},
-                      ReadCase{"e5", 0}, ReadCase{".e5", 0}, ReadCase{"9e99", 9e99}, ReadCase{"-9e99", -9e99},
-                      ReadCase{"1e-400", 0}, ReadCase{"1e-99999999999999999999999", 0},
-                      // Beyond a double's range: the largest double, never infinity.
-                      ReadCase{"1e400", DBL_MAX}, ReadCase{"-1e400", -DBL_MAX},
-                      ReadCase{"1e99999999999999999999999", DBL_MAX}, ReadCase{"0e99999", 0},
-                      ReadCase{"0.001e3", 1}, ReadCase{"0.00099e3", 0}));
+INSTANTIATE_TEST_SUITE_P(Exponent, ReadNumberTest,
+                         ::testing::Values(ReadCase{"1e3", 1000}, ReadCase{"1E3", 1000}, ReadCase{"1d2", 100},
+                                           ReadCase{"1D2", 100}, ReadCase{"1e+3", 1000}, ReadCase{"25e-1", 2},
+                                           ReadCase{"1.25e1", 12}, ReadCase{"12.5e1", 125},
+                                           ReadCase{".5e1", 5}, ReadCase{"1E-0", 1}, ReadCase{"1e3x", 1000},
+                                           ReadCase{"1e3.5", 1000}, ReadCase{"1e3e4", 1000},
+                                           // An exponent without digits is not part of the number.
+                                           ReadCase{"1e", 1}, ReadCase{"1e+", 1}, ReadCase{"1D-", 1},
+                                           ReadCase{"7ex", 7}, ReadCase{"e5", 0}, ReadCase{".e5", 0},
+                                           ReadCase{"9e99", 9e99}, ReadCase{"-9e99", -9e99},
+                                           ReadCase{"1e-400", 0}, ReadCase{"1e-99999999999999999999999", 0},
+                                           // Beyond a double's range: the largest double, never infinity.
+                                           ReadCase{"1e400", DBL_MAX}, ReadCase{"-1e400", -DBL_MAX},
+                                           ReadCase{"1e99999999999999999999999", DBL_MAX},
+                                           ReadCase{"0e99999", 0}, ReadCase{"0.001e3", 1},
+                                           ReadCase{"0.00099e3", 0}));
 
-INSTANTIATE_TEST_SUITE_P(
-    HexAndOctal, ReadNumberTest,
-    ::testing::Values(ReadCase{"&HFF", 255}, ReadCase{"&hff", 255}, ReadCase{"&Hff", 255}, ReadCase{"&HFFG", 255},
-                      ReadCase{"&H10", 16}, ReadCase{"&HFFFFFFFFFF", 1099511627775.0}, ReadCase{"&O17", 15},
-                      ReadCase{"&o17", 15}, ReadCase{"&O178", 15}, ReadCase{"&H", 0}, ReadCase{"&h", 0},
-                      ReadCase{"&O", 0}, ReadCase{"&O8", 0}, ReadCase{"&", 0}, ReadCase{"&X1", 0},
-                      ReadCase{"&HG", 0}, ReadCase{"-&H10", 0}, ReadCase{"&H1.5", 1}));
+INSTANTIATE_TEST_SUITE_P(HexAndOctal, ReadNumberTest,
+                         ::testing::Values(ReadCase{"&HFF", 255}, ReadCase{"&hff", 255},
+                                           ReadCase{"&Hff", 255}, ReadCase{"&HFFG", 255},
+                                           ReadCase{"&H10", 16}, ReadCase{"&HFFFFFFFFFF", 1099511627775.0},
+                                           ReadCase{"&O17", 15}, ReadCase{"&o17", 15}, ReadCase{"&O178", 15},
+                                           ReadCase{"&H", 0}, ReadCase{"&h", 0}, ReadCase{"&O", 0},
+                                           ReadCase{"&O8", 0}, ReadCase{"&", 0}, ReadCase{"&X1", 0},
+                                           ReadCase{"&HG", 0}, ReadCase{"-&H10", 0}, ReadCase{"&H1.5", 1}));
 
-INSTANTIATE_TEST_SUITE_P(
-    BlanksAnywhere, ReadNumberTest,
-    ::testing::Values(ReadCase{" 1 2 ", 12}, ReadCase{"\t1\n2", 12}, ReadCase{"- 7", -7}, ReadCase{"1 e 3", 1000},
-                      ReadCase{"& H F F", 255}, ReadCase{"1 . 9 e 1", 19}, ReadCase{"   ", 0},
-                      // A carriage return is not a blank: it ends the number.
-                      ReadCase{"1\r2", 1}));
+INSTANTIATE_TEST_SUITE_P(BlanksAnywhere, ReadNumberTest,
+                         ::testing::Values(ReadCase{" 1 2 ", 12}, ReadCase{"\t1\n2", 12}, ReadCase{"- 7", -7},
+                                           ReadCase{"1 e 3", 1000}, ReadCase{"& H F F", 255},
+                                           ReadCase{"1 . 9 e 1", 19}, ReadCase{"   ", 0},
+                                           // A carriage return is not a blank: it ends the number.
+                                           ReadCase{"1\r2", 1}));
 
 TEST(ReadNumberLimits, HugeHexSaturatesAtTheLargestDouble) {
   EXPECT_EQ(ReadNumber("&H" + std::string(300, 'F')), DBL_MAX);
@@ -172,7 +176,8 @@ class SetTest : public ::testing::Test {
 
 TEST_F(SetTest, ResetsEverythingInOrder) {
   Set(state, form, "800", "400");
-  EXPECT_EQ(form.log, (std::vector<std::string>{"count:Files loaded: 0", "show:null", "res:800x400", "status:"}));
+  EXPECT_EQ(form.log,
+            (std::vector<std::string>{"count:Files loaded: 0", "show:null", "res:800x400", "status:"}));
   EXPECT_TRUE(state.Sources.empty());
   EXPECT_EQ(state.SourceCount, 0);
   EXPECT_EQ(state.CanvasW, 800);

@@ -173,8 +173,9 @@ TEST_F(SourcesTest, PaletteAndOtherFormatsAreStoredInTheWorkingKind) {
   EXPECT_EQ(state.Sources[0].GetColorAt(0, 0), 0xFFFFFF);
 
   SetFields("0", "0");
-  ASSERT_EQ(LoadSourcePicture(state, form, WriteSolid(folder.File("solid.jpg"), 50, 20, 0x808080, testing::kJpeg)),
-            0);
+  ASSERT_EQ(
+      LoadSourcePicture(state, form, WriteSolid(folder.File("solid.jpg"), 50, 20, 0x808080, testing::kJpeg)),
+      0);
   ExpectSource(0, 50, 20);
 }
 
@@ -260,17 +261,19 @@ TEST_P(BadFileTest, LoadReturnsItsErrorAndStoresNothing) {
 
 TEST_P(BadFileTest, DropSkipsItAndGoesOn) {
   SetFields("800", "400");
-  LoadDroppedFiles(state, form, std::vector<std::string>{Solid(80, 40), GetParam().make(folder), Solid(80, 40)});
-  EXPECT_EQ(form.log, (Log{"count:Files loaded: 1", "status:...", "events", "count:Files loaded: 2", "status:.",
-                           "events", "status:"}));
+  LoadDroppedFiles(state, form,
+                   std::vector<std::string>{Solid(80, 40), GetParam().make(folder), Solid(80, 40)});
+  EXPECT_EQ(form.log, (Log{"count:Files loaded: 1", "status:...", "events", "count:Files loaded: 2",
+                           "status:.", "events", "status:"}));
   EXPECT_EQ(state.SourceCount, 2);
   EXPECT_FALSE(state.Busy);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, BadFileTest,
-    ::testing::Values(BadFile{"Missing", Missing, kErrorFileNotFound}, BadFile{"Empty", Empty, kErrorNotAnImage},
-                      BadFile{"Folder", Folder, kErrorFileAccess}, BadFile{"TextFile", Text, kErrorNotAnImage},
+    ::testing::Values(BadFile{"Missing", Missing, kErrorFileNotFound},
+                      BadFile{"Empty", Empty, kErrorNotAnImage}, BadFile{"Folder", Folder, kErrorFileAccess},
+                      BadFile{"TextFile", Text, kErrorNotAnImage},
                       BadFile{"TruncatedPng", TruncatedPng, kErrorDecodeFailed},
                       BadFile{"HeaderOnlyPng", HeaderOnlyPng, kErrorDecodeFailed},
                       BadFile{"HugeHeaderPng", HugeHeaderPng, kErrorTooLarge},
@@ -289,16 +292,18 @@ class TruncatedFileGapTest : public SourcesTest, public ::testing::WithParamInte
 TEST_P(TruncatedFileGapTest, IsRefusedAsTruncated) {
   SetFields("0", "0");
   const std::int32_t result = LoadSourcePicture(state, form, GetParam().make(folder));
-  if (result == 0) GTEST_SKIP() << "known gap: the image object accepts a cut-off file (" << GetParam().name << ")";
+  if (result == 0)
+    GTEST_SKIP() << "known gap: the image object accepts a cut-off file (" << GetParam().name << ")";
   EXPECT_EQ(result, GetParam().error);
   EXPECT_TRUE(state.Sources.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, TruncatedFileGapTest,
-    ::testing::Values(BadFile{"TruncatedBmp", TruncatedBmp, kErrorDecodeFailed},
-                      BadFile{"TruncatedJpeg", TruncatedJpeg, kErrorDecodeFailed}),
-    [](const ::testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Kinds, TruncatedFileGapTest,
+                         ::testing::Values(BadFile{"TruncatedBmp", TruncatedBmp, kErrorDecodeFailed},
+                                           BadFile{"TruncatedJpeg", TruncatedJpeg, kErrorDecodeFailed}),
+                         [](const ::testing::TestParamInfo<BadFile>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // --- Drops ------------------------------------------------------------------
 
@@ -307,8 +312,8 @@ TEST_F(SourcesTest, DropShowsFallingDotsAndTheCounter) {
   std::vector<bool> busyDuringEvents;
   form.onEvents = [&] { busyDuringEvents.push_back(state.Busy); };
   LoadDroppedFiles(state, form, std::vector<std::string>{Solid(80, 40), Solid(80, 40), Solid(80, 40)});
-  EXPECT_EQ(form.log, (Log{"count:Files loaded: 1", "status:...", "events", "count:Files loaded: 2", "status:..",
-                           "events", "count:Files loaded: 3", "status:.", "events", "status:"}));
+  EXPECT_EQ(form.log, (Log{"count:Files loaded: 1", "status:...", "events", "count:Files loaded: 2",
+                           "status:..", "events", "count:Files loaded: 3", "status:.", "events", "status:"}));
   EXPECT_EQ(busyDuringEvents, (std::vector<bool>{true, true, true}));
   EXPECT_EQ(state.SourceCount, 3);
   EXPECT_EQ(state.Sources.size(), 3u);
@@ -320,8 +325,8 @@ TEST_F(SourcesTest, CounterContinuesFromEarlierDrops) {
   LoadDroppedFiles(state, form, std::vector<std::string>{Solid(80, 40)});
   form.log.clear();
   LoadDroppedFiles(state, form, std::vector<std::string>{Solid(80, 40), Solid(80, 40)});
-  EXPECT_EQ(form.log, (Log{"count:Files loaded: 2", "status:..", "events", "count:Files loaded: 3", "status:.",
-                           "events", "status:"}));
+  EXPECT_EQ(form.log, (Log{"count:Files loaded: 2", "status:..", "events", "count:Files loaded: 3",
+                           "status:.", "events", "status:"}));
 }
 
 TEST_F(SourcesTest, SameFileTwiceStoresTwoSources) {

@@ -47,7 +47,8 @@ class TempFolder {
   // The names of the entries in the folder, sorted.
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(m_path)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(m_path))
+      names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -59,7 +60,8 @@ class TempFolder {
 // A colour that differs for every pixel of a picture up to 4096 x 4096, so
 // a moved or scaled picture is told apart from a trimmed one.
 inline Colour PatternColour(int x, int y) {
-  return static_cast<Colour>((x & 0xFF) | ((y & 0xFF) << 8) | ((((x >> 8) & 0xF) | (((y >> 8) & 0xF) << 4)) << 16));
+  return static_cast<Colour>((x & 0xFF) | ((y & 0xFF) << 8) |
+                             ((((x >> 8) & 0xF) | (((y >> 8) & 0xF) << 4)) << 16));
 }
 
 inline void FillPattern(Image& image, int width, int height) {
@@ -145,12 +147,12 @@ inline std::string WritePaletteBmp(const std::string& path, int width, int heigh
 
 // A 1 x 1 GIF (two-colour table, the pixel white).
 inline std::string WriteGif(const std::string& path) {
-  static const unsigned char kGif[] = {
-      'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0,  // screen 1 x 1, 2-colour table
-      0xFF, 0xFF, 0xFF, 0, 0, 0,                             // white, black
-      ',', 0, 0, 0, 0, 1, 0, 1, 0, 0,                         // image 1 x 1
-      2, 2, 0x44, 0x01, 0,                                   // LZW data
-      ';'};
+  static const unsigned char kGif[] = {'G',  'I',  'F',  '8',  '9', 'a', 1, 0, 1, 0,
+                                       0x80, 0,    0,                   // screen 1 x 1, 2-colour table
+                                       0xFF, 0xFF, 0xFF, 0,    0,   0,  // white, black
+                                       ',',  0,    0,    0,    0,   1,   0, 1, 0, 0,  // image 1 x 1
+                                       2,    2,    0x44, 0x01, 0,                     // LZW data
+                                       ';'};
   WriteBytes(path, std::string(reinterpret_cast<const char*>(kGif), sizeof kGif));
   return path;
 }

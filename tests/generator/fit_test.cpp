@@ -121,8 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
     Kinds, FitKindTest,
     ::testing::Values(
         // No scaling: only the conversion, and only when needed.
-        KindRow{400, 200, 1, Calls{"ChangeColorDepth 0, 4, 0"}}, KindRow{800, 400, 1, Calls{"ChangeColorDepth 0, 4, 0"}},
-        KindRow{400, 200, 4, Calls{}},
+        KindRow{400, 200, 1, Calls{"ChangeColorDepth 0, 4, 0"}},
+        KindRow{800, 400, 1, Calls{"ChangeColorDepth 0, 4, 0"}}, KindRow{400, 200, 4, Calls{}},
         // Scaling already yields the working kind.
         KindRow{1000, 1000, 1, Calls{"Resize 800, 900", "ResizeCanvas 800, 400, 4, 0"}}));
 
