@@ -114,6 +114,49 @@ void Image::SetBackColor(std::string_view text) {
 
 namespace {
 
+// Qt's JPEG and BMP readers hand back a cut-off file with the missing part
+// filled in. These checks turn such files into decode errors.
+
+// libjpeg reports a cut-off file as a warning that Qt passes to its message
+// handler; the handler is swapped in only around one decode.
+thread_local bool t_jpegCutOff = false;
+QtMessageHandler t_previousHandler = nullptr;
+
+void CatchCutOffJpeg(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  // "Premature end of JPEG file", or "premature end of data segment" when
+  // the reader pads the stream itself.
+  if (message.contains(QLatin1String("premature end"), Qt::CaseInsensitive)) {
+    t_jpegCutOff = true;
+    return;
+  }
+  if (t_previousHandler != nullptr) t_previousHandler(type, context, message);
+}
+
+std::uint32_t LittleEndian32(const QByteArray& bytes, int at) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
+}
+
+// An uncompressed BMP is cut off when its file is shorter than the pixel
+// offset plus the rows its header promises.
+bool BmpIsCutOff(const QString& name) {
+  QFile file(name);
+  if (!file.open(QIODevice::ReadOnly)) return false;  // the decoder reports it
+  const qint64 size = file.size();
+  const QByteArray header = file.read(34);
+  if (header.size() < 34) return true;
+  const std::uint32_t offset = LittleEndian32(header, 10);
+  const auto width = static_cast<std::int32_t>(LittleEndian32(header, 18));
+  const auto height = static_cast<std::int32_t>(LittleEndian32(header, 22));
+  const int bits = static_cast<unsigned char>(header[28]) | static_cast<unsigned char>(header[29]) << 8;
+  const std::uint32_t compression = LittleEndian32(header, 30);
+  if (compression != 0 && compression != 3) return false;  // run-length data has no fixed size
+  const std::int64_t rowBytes = (static_cast<std::int64_t>(bits) * std::abs(static_cast<std::int64_t>(width)) + 31) / 32 * 4;
+  return offset + rowBytes * std::abs(static_cast<std::int64_t>(height)) > size;
+}
+
 QImage NewWorkingImage(int width, int height) {
   if (width < 1 || height < 1) {
     throw ImageError(kErrorInvalidArgument, "Invalid picture size " + std::to_string(width) + " x " +
@@ -267,7 +310,20 @@ void Image::LoadBitmap(const std::string& path) {
   }
   // Qt refuses to decode beyond its allocation limit; raise it to ours.
   QImageReader::setAllocationLimit(static_cast<int>(kMaxLoadPixels * 4 / (1024 * 1024)) + 64);
+  const QByteArray format = reader.format();
+  if (format == "bmp" && BmpIsCutOff(name)) {
+    throw ImageError(kErrorDecodeFailed, "Cannot decode " + path + ": the file is cut off");
+  }
+  const bool jpeg = format == "jpeg" || format == "jpg";
+  if (jpeg) {
+    t_jpegCutOff = false;
+    t_previousHandler = qInstallMessageHandler(CatchCutOffJpeg);
+  }
   QImage image = reader.read();
+  if (jpeg) {
+    qInstallMessageHandler(t_previousHandler);
+    if (t_jpegCutOff) throw ImageError(kErrorDecodeFailed, "Cannot decode " + path + ": the file is cut off");
+  }
   if (image.isNull()) {
     throw ImageError(kErrorDecodeFailed,
                      "Cannot decode " + path + ": " + reader.errorString().toStdString());

@@ -528,15 +528,23 @@ TEST_P(LoadBadFileTest, RaisesAClearErrorAndKeepsThePicture) {
 
 void WriteText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-std::string ValidPng() {
+std::string Encoded(const char* format) {
   QImage picture(64, 64, QImage::Format_RGB32);
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x) picture.setPixel(x, y, qRgb(x * 4, y * 4, (x * y) & 255));
   QByteArray bytes;
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
-  picture.save(&buffer, "PNG");
+  picture.save(&buffer, format);
   return bytes.toStdString();
+}
+
+// The first half of a picture file in the given format.
+std::function<void(const fs::path&)> CutOff(const char* format) {
+  return [format](const fs::path& p) {
+    const std::string bytes = Encoded(format);
+    WriteText(p, bytes.substr(0, bytes.size() / 2));
+  };
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -545,12 +553,9 @@ INSTANTIATE_TEST_SUITE_P(
                     BadFile{"empty", [](const fs::path& p) { WriteText(p, ""); }, kErrorNotAnImage},
                     BadFile{"text", [](const fs::path& p) { WriteText(p, "just some words\n"); }, kErrorNotAnImage},
                     BadFile{"folder", [](const fs::path& p) { fs::create_directory(p); }, kErrorFileAccess},
-                    BadFile{"truncated_png",
-                            [](const fs::path& p) {
-                              const std::string png = ValidPng();
-                              WriteText(p, png.substr(0, png.size() / 2));
-                            },
-                            kErrorDecodeFailed},
+                    BadFile{"truncated_png", CutOff("PNG"), kErrorDecodeFailed},
+                    BadFile{"truncated_jpeg", CutOff("JPEG"), kErrorDecodeFailed},
+                    BadFile{"truncated_bmp", CutOff("BMP"), kErrorDecodeFailed},
                     BadFile{"huge_header", [](const fs::path& p) { WriteText(p, PngHeaderOnly(20000, 20000)); },
                             kErrorTooLarge}),
     [](const testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });
