@@ -1,0 +1,129 @@
+// frmMain, the program's only window: fourteen controls at fixed pixel
+// positions, the routing of every user action to the operations of the core,
+// and the Form through which those operations read and write the window.
+//
+// The window holds the form state and nothing else of the program's logic;
+// each handler forwards to one operation. Exceptions never leave a handler:
+// an image error from a command is shown in the status line.
+//
+// What it does not promise: any layout logic (no control moves or changes
+// size), or that the preview's inner size equals 400 x 300 (its border takes
+// two pixels on each side).
+#pragma once
+
+#include <QFont>
+#include <QWidget>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/drop_targets.h"
+#include "generator/form.h"
+#include "generator/random.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTextEdit;
+
+namespace pictovance {
+
+class PreviewArea;
+class ReleaseLabel;
+
+// Tahoma 9.75 pt where installed, else the nearest sans-serif at that size.
+QFont WindowFont();
+
+class MainWindow : public QWidget, public Form {
+  Q_OBJECT
+
+ public:
+  // The client area, in pixels.
+  static constexpr int kClientWidth = 481;
+  static constexpr int kClientHeight = 332;
+
+  // rng is the program's one generator; resultsFolder receives the saved
+  // pictures and is what the results-folder button opens.
+  MainWindow(Random& rng, std::filesystem::path resultsFolder, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The window's part of start-up, in this order: the title, showing the
+  // window, one round of events, the focus on Randomize, in one start of
+  // five the About panel with About as the default button, the preview
+  // background colour, and Set with the design size.
+  void Start();
+
+  FormState& State() { return m_state; }
+  const std::filesystem::path& ResultsFolder() const { return m_resultsFolder; }
+
+  // The button that Enter clicks when no command button has the focus.
+  QPushButton* DefaultButton() const { return m_defaultButton; }
+  void SetDefaultButton(QPushButton* button);
+
+  // The preview background colour, read from the preview's own background
+  // and kept in its tag as decimal 0x00BBGGRR text.
+  void RecordPreviewBackground();
+
+  // The commands, as the controls start them.
+  void Randomize();
+  void SaveResult();
+  void ApplySize();
+  void OpenResultsFolder();
+  void LoadDrop(const DroppedFileList& files);
+  void ApplyPresetButton(Qt::MouseButton button);
+
+  // Form.
+  bool SpecialEffectsTicked() const override;
+  void SetStatus(std::string_view text) override;
+  void ProcessEvents() override;
+  bool AboutVisible() const override;
+  void ToggleAbout() override;
+  double PreviewScaleWidth() const override;
+  double PreviewScaleHeight() const override;
+  std::string PreviewTag() const override;
+  void ShowPicture(const Picture& picture) override;
+  std::string FileCountTag() const override;
+  void SetFileCountCaption(std::string_view text) override;
+  void SetResolutionCaption(std::string_view text) override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void BuildControls();
+  void CentreOnScreen();
+  void ConnectControls();
+  void NormaliseField(QLineEdit* field);
+  // Runs one operation of the core; an error it raises is shown in the
+  // status line instead of leaving the event handler.
+  void RunGuarded(const std::function<void()>& operation);
+
+  FormState m_state;
+  Random& m_rng;
+  std::filesystem::path m_resultsFolder;
+
+  QPushButton* m_cmdHLP = nullptr;
+  QLineEdit* m_txtW = nullptr;
+  QLineEdit* m_txtH = nullptr;
+  PreviewArea* m_picPreview = nullptr;
+  QPushButton* m_cmdRND = nullptr;
+  QPushButton* m_cmdSAV = nullptr;
+  QPushButton* m_cmdDIR = nullptr;
+  QPushButton* m_cmdCLR = nullptr;
+  QLabel* m_lblFilecnt = nullptr;
+  QLabel* m_lblRes = nullptr;
+  ReleaseLabel* m_lblLW = nullptr;
+  QTextEdit* m_txtHLP = nullptr;
+  QLabel* m_lblWait = nullptr;
+  QCheckBox* m_chkYOBA = nullptr;
+
+  QPushButton* m_defaultButton = nullptr;
+  DropTargets* m_dropTargets = nullptr;
+  bool m_placed = false;
+};
+
+}  // namespace pictovance

@@ -1,0 +1,48 @@
+#include "app/widgets.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "imaging/qt_bridge.h"
+
+namespace pictovance {
+
+PreviewArea::PreviewArea(QWidget* parent) : QFrame(parent) {
+  // WinPanel is always two pixels wide whatever the style, so the inner
+  // size does not depend on the theme.
+  setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
+  setAutoFillBackground(true);
+}
+
+void PreviewArea::SetPicture(const Picture& picture) {
+  m_picture = picture;
+  m_image = picture.IsNull() ? QImage() : ToQImage(picture);
+  update();
+}
+
+void PreviewArea::paintEvent(QPaintEvent* event) {
+  QFrame::paintEvent(event);
+  if (m_image.isNull()) return;
+  QPainter painter(this);
+  const QRect inner = contentsRect();
+  painter.setClipRect(inner);
+  painter.drawImage(inner.topLeft(), m_image);
+}
+
+// The press is taken so that the release comes back here, wherever the
+// mouse is let go.
+void PreviewArea::mousePressEvent(QMouseEvent* event) { event->accept(); }
+
+void PreviewArea::mouseReleaseEvent(QMouseEvent* event) {
+  emit Released(event->button());
+  event->accept();
+}
+
+void ReleaseLabel::mousePressEvent(QMouseEvent* event) { event->accept(); }
+
+void ReleaseLabel::mouseReleaseEvent(QMouseEvent* event) {
+  emit Released(event->button());
+  event->accept();
+}
+
+}  // namespace pictovance
