@@ -11,7 +11,7 @@ packages=(
   libimagequant-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool scrot
-  fonts-dejavu-core
+  fonts-dejavu-core fonts-dejavu-extra
 )
 
 missing=()
