@@ -1,9 +1,11 @@
 #include "generator/effects.h"
 
+#include "generator/finishing_pass.h"
+
 namespace pictovance {
 
-// The finishing pass is being built; until then a ticked box leaves the
-// canvas as painted.
-void ApplySpecialEffects(Image&, bool, Random&) {}
+void ApplySpecialEffects(Image& canvas, bool PaletteMode, Random& rng) {
+  ApplySpecialEffects<Image>(canvas, PaletteMode, rng);
+}
 
 }  // namespace pictovance
