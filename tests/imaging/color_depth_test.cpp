@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QTemporaryDir>
+#include <climits>
+#include <cmath>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "imaging/bitmap_p.h"
+#include "imaging/image.h"
+
+namespace pictovance {
+namespace {
+
+int Red(Colour c) { return c & 0xFF; }
+int Green(Colour c) { return (c >> 8) & 0xFF; }
+int Blue(Colour c) { return (c >> 16) & 0xFF; }
+Colour Rgb(int r, int g, int b) { return r | (g << 8) | (b << 16); }
+
+Image Paint(int width, int height, const std::function<Colour(int, int)>& colour) {
+  Image image;
+  image.CreateBitmap(width, height, 0);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      image.SetLineColor(colour(x, y));
+      image.DrawPoint(x, y);
+    }
+  }
+  return image;
+}
+
+// Thousands of colours: two smooth ramps, flat blocks, a line every 4th
+// row (which a sample taken on a regular 4-pixel grid would miss) and noise.
+Colour Rich(int x, int y) {
+  if (y % 4 == 2) return Rgb(250, 20, 200);
+  const int noise =
+      static_cast<int>((static_cast<unsigned>(x * 73856093 ^ y * 19349663) * 2654435761u) >> 28);
+  if ((x / 25 + y / 20) % 5 == 0) return Rgb(30, 160 + noise, 90);
+  return Rgb(x * 255 / 199, y * 255 / 119, (x + y) % 256 / 2 + noise);
+}
+
+std::set<Colour> ColoursOf(const Image& image) {
+  std::set<Colour> colours;
+  for (int y = 0; y < image.Height(); ++y) {
+    for (int x = 0; x < image.Width(); ++x) colours.insert(image.GetColorAt(x, y));
+  }
+  return colours;
+}
+
+// Mean absolute difference per channel between the pixels of a and b,
+// averaged over cells of cell x cell pixels first when cell > 1 (what the
+// eye sees of a dithered picture).
+double MeanError(const Image& a, const Image& b, int cell = 1) {
+  double total = 0;
+  int count = 0;
+  for (int cy = 0; cy + cell <= a.Height(); cy += cell) {
+    for (int cx = 0; cx + cell <= a.Width(); cx += cell) {
+      double sum[3] = {};
+      for (int y = cy; y < cy + cell; ++y) {
+        for (int x = cx; x < cx + cell; ++x) {
+          const Colour p = a.GetColorAt(x, y), q = b.GetColorAt(x, y);
+          sum[0] += Red(p) - Red(q);
+          sum[1] += Green(p) - Green(q);
+          sum[2] += Blue(p) - Blue(q);
+        }
+      }
+      for (double s : sum) total += std::abs(s) / (cell * cell);
+      count += 3;
+    }
+  }
+  return total / count;
+}
+
+testing::AssertionResult SamePixels(const Image& got, const Image& expected) {
+  if (got.Width() != expected.Width() || got.Height() != expected.Height()) {
+    return testing::AssertionFailure() << "size " << got.Width() << " x " << got.Height();
+  }
+  for (int y = 0; y < got.Height(); ++y) {
+    for (int x = 0; x < got.Width(); ++x) {
+      if (got.GetColorAt(x, y) != expected.GetColorAt(x, y)) {
+        return testing::AssertionFailure()
+               << "pixel (" << x << ", " << y << ") is 0x" << std::hex << got.GetColorAt(x, y)
+               << ", expected 0x" << expected.GetColorAt(x, y);
+      }
+    }
+  }
+  return testing::AssertionSuccess();
+}
+
+class ReductionTest : public testing::TestWithParam<std::tuple<int, bool>> {};
+
+TEST_P(ReductionTest, LeavesAtMostNColoursCloseToThePicture) {
+  const auto [n, dither] = GetParam();
+  const Image original = Paint(200, 120, Rich);
+  ASSERT_GT(ColoursOf(original).size(), 1000u);
+  Image image = Paint(200, 120, Rich);
+  image.ChangeColorDepth(n, 1, dither ? 1 : 0);
+  EXPECT_EQ(image.BitmapType(), 1);
+  EXPECT_EQ(image.Width(), 200);
+  EXPECT_EQ(image.Height(), 120);
+  EXPECT_LE(image.bitmap().image.colorCount(), n);
+  const std::set<Colour> colours = ColoursOf(image);
+  EXPECT_LE(colours.size(), static_cast<std::size_t>(n));
+  if (n == 216) {
+    for (Colour c : colours) {
+      ASSERT_TRUE(Red(c) % 51 == 0 && Green(c) % 51 == 0 && Blue(c) % 51 == 0) << std::hex << c;
+    }
+  } else {
+    EXPECT_GE(colours.size(), static_cast<std::size_t>(n) / 2) << "the palette should be put to use";
+  }
+  // Seen from a little distance the picture is still the same picture. The
+  // cube's levels lie 51 apart, so undithered it is off by about 13.
+  const double bound = n == 216 && !dither ? 14.0 : 96.0 / n + 3.0;
+  EXPECT_LT(MeanError(image, original, 4), bound);
+  // The line on every 4th row keeps its colour, or nearly.
+  const Colour line = image.GetColorAt(100, 62);
+  EXPECT_LE(std::abs(Red(line) - 250) + std::abs(Green(line) - 20) + std::abs(Blue(line) - 200),
+            n < 64 || n == 216 ? 120 : 60)
+      << std::hex << line;
+}
+
+// Without dithering each pixel takes the palette colour nearest to it.
+class PlainReductionTest : public testing::TestWithParam<int> {};
+
+TEST_P(PlainReductionTest, PicksTheNearestPaletteColour) {
+  const int n = GetParam();
+  const Image original = Paint(200, 120, Rich);
+  Image image = Paint(200, 120, Rich);
+  image.ChangeColorDepth(n, 1, 0);
+  const QVector<QRgb> table = image.bitmap().image.colorTable();
+  const auto distance = [](Colour c, QRgb p) {
+    const int dr = Red(c) - qRed(p), dg = Green(c) - qGreen(p), db = Blue(c) - qBlue(p);
+    return dr * dr + dg * dg + db * db;
+  };
+  for (int y = 0; y < 120; ++y) {
+    for (int x = 0; x < 200; ++x) {
+      const Colour want = original.GetColorAt(x, y), got = image.GetColorAt(x, y);
+      int best = INT_MAX;
+      for (const QRgb entry : table) best = std::min(best, distance(want, entry));
+      ASSERT_EQ(distance(want, qRgb(Red(got), Green(got), Blue(got))), best)
+          << "pixel (" << x << ", " << y << ") 0x" << std::hex << want << " became 0x" << got;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, PlainReductionTest, testing::Values(2, 16, 64, 216, 256));
+
+INSTANTIATE_TEST_SUITE_P(CountsAndDithering, ReductionTest,
+                         testing::Combine(testing::Values(16, 32, 64, 128, 216, 256), testing::Bool()),
+                         [](const testing::TestParamInfo<std::tuple<int, bool>>& info) {
+                           return std::to_string(std::get<0>(info.param)) +
+                                  (std::get<1>(info.param) ? "Dithered" : "Plain");
+                         });
+
+// Dithering trades pixel accuracy for area accuracy: on a smooth ramp the
+// average colour of each 8 x 8 cell comes out closer than without it.
+TEST(ReductionDitherTest, DitheringKeepsAreasTruerOnARamp) {
+  for (const int n : {16, 216}) {
+    SCOPED_TRACE(n);
+    const auto ramp = [](int x, int y) { return Rgb(x, (x + y) / 2, 255 - x); };
+    const Image original = Paint(256, 64, ramp);
+    Image plain = Paint(256, 64, ramp), dithered = Paint(256, 64, ramp);
+    plain.ChangeColorDepth(n, 1, 0);
+    dithered.ChangeColorDepth(n, 1, 1);
+    EXPECT_LT(MeanError(dithered, original, 8), MeanError(plain, original, 8));
+  }
+}
+
+TEST(ReductionTest, PictureWithFewColoursKeepsThemExactly) {
+  const auto blocks = [](int x, int y) {
+    const Colour colours[] = {0x102030, 0xFFFFFF, 0x000000, 0x8040C0, 0x11AA22};
+    return colours[(x / 5 + y / 3) % 5];
+  };
+  for (const int dither : {0, 1}) {
+    SCOPED_TRACE(dither);
+    Image image = Paint(31, 17, blocks);
+    image.ChangeColorDepth(16, 1, dither);
+    EXPECT_EQ(image.BitmapType(), 1);
+    EXPECT_TRUE(SamePixels(image, Paint(31, 17, blocks)));
+  }
+}
+
+TEST(ReductionTest, CountsOutsideTwoTo256AreClamped) {
+  const std::pair<int, std::size_t> counts[] = {{INT_MIN, 2}, {0, 2},     {1, 2},
+                                                {2, 2},       {257, 256}, {INT_MAX, 256}};
+  for (const auto& [count, most] : counts) {
+    SCOPED_TRACE(count);
+    Image image = Paint(120, 80, Rich);
+    image.ChangeColorDepth(count, 1, 0);
+    EXPECT_EQ(image.BitmapType(), 1);
+    const std::size_t used = ColoursOf(image).size();
+    EXPECT_LE(used, most);
+    EXPECT_GE(used, 2u);
+  }
+}
+
+TEST(ReductionTest, EdgeSizedAndEmptyPictures) {
+  for (const auto& [w, h] : {std::pair{1, 1}, std::pair{1, 9}, std::pair{9, 1}, std::pair{2, 2}}) {
+    for (const int n : {16, 216}) {
+      SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + ", " + std::to_string(n));
+      Image image = Paint(w, h, Rich);
+      image.ChangeColorDepth(n, 1, 1);
+      EXPECT_EQ(image.BitmapType(), 1);
+      EXPECT_EQ(image.Width(), w);
+      EXPECT_EQ(image.Height(), h);
+    }
+  }
+  Image empty;
+  empty.ChangeColorDepth(16, 1, 1);
+  EXPECT_EQ(empty.BitmapType(), 0);
+}
+
+TEST(ReductionTest, UnknownKindsAreRefused) {
+  for (const int kind : {-1, 2, 3, 5, 8}) {
+    SCOPED_TRACE(kind);
+    Image image = Paint(4, 4, Rich);
+    try {
+      image.ChangeColorDepth(16, kind, 0);
+      ADD_FAILURE() << "no error raised";
+    } catch (const ImageError& e) {
+      EXPECT_EQ(e.Number(), kErrorInvalidArgument);
+    }
+    EXPECT_EQ(image.BitmapType(), 4);
+  }
+}
+
+// The program goes on with a reduced picture: it reads, draws, filters,
+// scales, pads, shares, saves and converts it back.
+class ReducedPictureTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    m_image = Paint(40, 30, Rich);
+    m_image.ChangeColorDepth(32, 1, 1);
+    ASSERT_EQ(m_image.BitmapType(), 1);
+    m_reduced.AssignPicture(m_image.GetPicture());
+  }
+  Image m_image;
+  Image m_reduced;  // a copy of the reduced picture, for comparison
+};
+
+TEST_F(ReducedPictureTest, ReadsPaletteColoursAndConvertsBackUnchanged) {
+  std::set<Colour> table;
+  for (const QRgb entry : m_image.bitmap().image.colorTable())
+    table.insert(Rgb(qRed(entry), qGreen(entry), qBlue(entry)));
+  for (const Colour c : ColoursOf(m_image))
+    EXPECT_EQ(table.count(c), 1u) << std::hex << c << " is not in the palette";
+  for (const int kind : {0, 4}) {
+    SCOPED_TRACE(kind);
+    Image image;
+    image.AssignPicture(m_image.GetPicture());
+    image.ChangeColorDepth(64, kind, 0);
+    EXPECT_EQ(image.BitmapType(), 4);
+    EXPECT_TRUE(SamePixels(image, m_reduced));
+  }
+}
+
+TEST_F(ReducedPictureTest, DrawingConvertsToTheWorkingKindAndKeepsTheRest) {
+  m_image.SetLineColor(Rgb(1, 2, 3));
+  m_image.DrawPoint(5, 6);
+  EXPECT_EQ(m_image.BitmapType(), 4);
+  EXPECT_EQ(m_image.GetColorAt(5, 6), Rgb(1, 2, 3));
+  m_reduced.ChangeColorDepth(0, 0, 0);
+  m_reduced.SetLineColor(Rgb(1, 2, 3));
+  m_reduced.DrawPoint(5, 6);
+  EXPECT_TRUE(SamePixels(m_image, m_reduced));
+}
+
+TEST_F(ReducedPictureTest, FiltersAndGeometryWork) {
+  m_image.Negative();
+  EXPECT_EQ(m_image.BitmapType(), 4);
+  EXPECT_EQ(m_image.GetColorAt(7, 7), 0xFFFFFF ^ m_reduced.GetColorAt(7, 7));
+
+  Image scaled, padded;
+  scaled.AssignPicture(m_reduced.GetPicture());
+  scaled.Resize(80, 60);
+  EXPECT_EQ(scaled.BitmapType(), 4);
+  EXPECT_EQ(scaled.Width(), 80);
+  padded.AssignPicture(m_reduced.GetPicture());
+  padded.ResizeCanvas(50, 40, 0, 0x123456);
+  EXPECT_EQ(padded.GetColorAt(9, 9), m_reduced.GetColorAt(9, 9));
+  EXPECT_EQ(padded.GetColorAt(45, 35), 0x123456);
+}
+
+TEST_F(ReducedPictureTest, SavesAndLoadsBackTheSamePixels) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string path = dir.filePath("reduced.png").toStdString();
+  m_image.SaveBitmap(path);
+  Image loaded;
+  loaded.LoadBitmap(path);
+  EXPECT_TRUE(SamePixels(loaded, m_reduced));
+}
+
+TEST_F(ReducedPictureTest, ReducesAgainToFewerColours) {
+  m_image.ChangeColorDepth(4, 1, 0);
+  EXPECT_EQ(m_image.BitmapType(), 1);
+  EXPECT_LE(ColoursOf(m_image).size(), 4u);
+}
+
+}  // namespace
+}  // namespace pictovance

@@ -1,0 +1,466 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <climits>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <opencv2/imgproc.hpp>
+#include <string>
+#include <vector>
+
+#include "imaging/bitmap_p.h"
+#include "imaging/image.h"
+
+namespace pictovance {
+namespace {
+
+int Red(Colour c) { return c & 0xFF; }
+int Green(Colour c) { return (c >> 8) & 0xFF; }
+int Blue(Colour c) { return (c >> 16) & 0xFF; }
+Colour Rgb(int r, int g, int b) { return r | (g << 8) | (b << 16); }
+Colour Grey(int v) { return Rgb(v, v, v); }
+
+Image Paint(int width, int height, const std::function<Colour(int, int)>& colour) {
+  Image image;
+  image.CreateBitmap(width, height, 0);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      image.SetLineColor(colour(x, y));
+      image.DrawPoint(x, y);
+    }
+  }
+  return image;
+}
+
+// Gradients, blocks and noise: flat areas, hard edges and many colours.
+Colour Rich(int x, int y) {
+  const auto h = static_cast<unsigned>(x * 73856093 ^ y * 19349663) * 2654435761u >> 27;  // 0..31
+  const int block = ((x / 7 + y / 5) % 3) * 60;
+  return Rgb((x * 9 + block) % 256, (y * 11 + static_cast<int>(h)) % 256, (x * 3 + y * 5 + block) % 256);
+}
+
+// Every pixel of got within tolerance of expected(x, y) in each channel;
+// names the first one that is not.
+testing::AssertionResult PixelsNear(const Image& got, const std::function<Colour(int, int)>& expected,
+                                    int tolerance) {
+  for (int y = 0; y < got.Height(); ++y) {
+    for (int x = 0; x < got.Width(); ++x) {
+      const Colour a = got.GetColorAt(x, y), b = expected(x, y);
+      if (std::abs(Red(a) - Red(b)) > tolerance || std::abs(Green(a) - Green(b)) > tolerance ||
+          std::abs(Blue(a) - Blue(b)) > tolerance) {
+        return testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is 0x" << std::hex << a
+                                           << ", expected 0x" << b << " +- " << std::dec << tolerance;
+      }
+    }
+  }
+  return testing::AssertionSuccess();
+}
+
+// Reads the alpha bytes themselves: QImage::pixel() reports every pixel
+// of the working kind as opaque whatever its alpha byte holds.
+testing::AssertionResult Opaque(const Image& image) {
+  const QImage& bits = image.bitmap().image;
+  for (int y = 0; y < bits.height(); ++y) {
+    const auto* row = reinterpret_cast<const QRgb*>(bits.constScanLine(y));
+    for (int x = 0; x < bits.width(); ++x) {
+      if (qAlpha(row[x]) != 255) {
+        return testing::AssertionFailure() << "pixel (" << x << ", " << y << ") has alpha " << qAlpha(row[x]);
+      }
+    }
+  }
+  return testing::AssertionSuccess();
+}
+
+// Largest difference between any two pixels in any channel.
+int Spread(const Image& image) {
+  int lo = 255, hi = 0;
+  for (int y = 0; y < image.Height(); ++y) {
+    for (int x = 0; x < image.Width(); ++x) {
+      const Colour c = image.GetColorAt(x, y);
+      lo = std::min({lo, Red(c), Green(c), Blue(c)});
+      hi = std::max({hi, Red(c), Green(c), Blue(c)});
+    }
+  }
+  return hi - lo;
+}
+
+// What a filter must leave of a rich picture.
+enum Keeps { kDetail, kMeanColour, kAnything };
+
+struct FilterCase {
+  std::string name;
+  std::function<void(Image&)> apply;
+  Keeps keeps = kDetail;  // arguments beyond the range may flatten; blurs keep the mean colour
+  bool keepsGrey = true;  // a grey picture stays grey
+};
+void PrintTo(const FilterCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<FilterCase> AllFilters() {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  std::vector<FilterCase> cases = {
+      {"EnhanceDetail", [](Image& i) { i.EnhanceDetail(); }},
+      {"EnhanceFocus", [](Image& i) { i.EnhanceFocus(); }},
+      {"FocusRestoration", [](Image& i) { i.FocusRestoration(); }},
+      {"Equalize", [](Image& i) { i.Equalize(); }},
+      {"EqualizeOnLuminance", [](Image& i) { i.EqualizeOnLuminance(); }},
+      {"Negative", [](Image& i) { i.Negative(); }},
+      {"Sepia_15_low", [](Image& i) { i.Sepia(15, Rgb(120, 120, 120)); }},
+      {"Sepia_45_tinted", [](Image& i) { i.Sepia(45, Rgb(255, 200, 120)); }, kDetail, false},
+      {"Sepia_beyond", [](Image& i) { i.Sepia(INT_MIN, -1); }, kAnything, true},
+      {"Sepia_beyond_high", [](Image& i) { i.Sepia(INT_MAX, INT_MAX); }, kAnything, false},
+      {"Balance_0", [](Image& i) { i.Balance(0); }, kDetail, false},
+      {"Balance_FFFFFF", [](Image& i) { i.Balance(0xFFFFFF); }, kDetail, false},
+      {"Balance_minus1", [](Image& i) { i.Balance(-1); }, kAnything, false},
+      {"FlipHorizontal", [](Image& i) { i.FlipHorizontal(); }},
+      {"FlipVertical", [](Image& i) { i.FlipVertical(); }},
+      {"LogCorrection", [](Image& i) { i.LogCorrection(); }},
+      {"EdgeDetectLight", [](Image& i) { i.EdgeDetectLight(); }},
+      {"EdgeDetectMedium", [](Image& i) { i.EdgeDetectMedium(); }},
+      {"EdgeDetectHeavy", [](Image& i) { i.EdgeDetectHeavy(); }},
+      {"Emboss", [](Image& i) { i.Emboss(); }},
+      {"EmbossMore", [](Image& i) { i.EmbossMore(); }},
+  };
+  const auto add = [&cases](const std::string& name, void (Image::*member)(std::int32_t),
+                            std::vector<std::int32_t> inRange, std::vector<std::int32_t> beyond) {
+    for (auto* list : {&inRange, &beyond}) {
+      for (std::int32_t v : *list) {
+        const std::string arg =
+            v < 0 ? "minus" + std::to_string(-static_cast<std::int64_t>(v)) : std::to_string(v);
+        const bool blur = member == &Image::Blur || member == &Image::GaussianBlur;
+        const Keeps keeps = blur ? kMeanColour : list == &inRange ? kDetail : kAnything;
+        cases.push_back({name + "_" + arg, [member, v](Image& i) { (i.*member)(v); }, keeps});
+      }
+    }
+  };
+  add("hue", &Image::hue, {1, 128, 256}, {0, -77, INT_MIN, INT_MAX});
+  add("saturation", &Image::saturation, {-50, 50}, {INT_MIN, INT_MAX});
+  add("Blur", &Image::Blur, {0, 1, 100}, {-5, 150, INT_MAX});
+  add("GaussianBlur", &Image::GaussianBlur, {0, 1, 6, 7, 100}, {-5, INT_MAX});
+  add("brightness", &Image::brightness, {-100, 100}, {INT_MIN, INT_MAX});
+  add("contrast", &Image::contrast, {-100, 100}, {INT_MIN, INT_MAX});
+  add("lightness", &Image::lightness, {-20, 20}, {INT_MIN, INT_MAX});
+  add("Sharpen", &Image::Sharpen, {0, 255}, {-1, INT_MAX});
+  const std::pair<const char*, double> gammas[] = {
+      {"0_3", 0.3},    {"1_2999", 1.2999}, {"0", 0.0},    {"minus0_999", -0.999}, {"tiny", 1e-300},
+      {"huge", 1e300}, {"NaN", kNaN},      {"inf", kInf}, {"minus_inf", -kInf}};
+  for (const auto& [name, g] : gammas) {
+    const Keeps keeps = g >= -1.0 && g < 1.3 ? kDetail : kAnything;
+    cases.push_back({std::string("Gamma_") + name, [g = g](Image& i) { i.Gamma(g); }, keeps});
+  }
+  return cases;
+}
+
+std::string CaseName(const testing::TestParamInfo<FilterCase>& info) { return info.param.name; }
+
+class EveryFilterTest : public testing::TestWithParam<FilterCase> {};
+
+TEST_P(EveryFilterTest, LeavesAnEmptyImageEmpty) {
+  Image image;
+  GetParam().apply(image);
+  EXPECT_EQ(image.BitmapType(), 0);
+  EXPECT_EQ(image.Width(), 0);
+}
+
+// Tiny and edge-sized pictures: no crash, same size, working kind, opaque.
+TEST_P(EveryFilterTest, KeepsSizeKindAndOpacityOnEdgeSizes) {
+  const std::pair<int, int> sizes[] = {{1, 1}, {1, 9}, {9, 1}, {2, 2}, {3, 3}, {41, 23}};
+  for (const auto& [w, h] : sizes) {
+    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+    Image image = Paint(w, h, Rich);
+    GetParam().apply(image);
+    EXPECT_EQ(image.Width(), w);
+    EXPECT_EQ(image.Height(), h);
+    EXPECT_EQ(image.BitmapType(), 4);
+    EXPECT_TRUE(Opaque(image));
+  }
+}
+
+// A filter treats every pixel alike, borders included: a flat picture
+// stays flat (no border garbage), and a grey one stays grey unless the
+// filter tints.
+TEST_P(EveryFilterTest, FlatPictureStaysFlat) {
+  for (const Colour colour : {Grey(128), Rgb(200, 90, 30)}) {
+    SCOPED_TRACE(colour);
+    Image image = Paint(37, 21, [colour](int, int) { return colour; });
+    GetParam().apply(image);
+    const Colour first = image.GetColorAt(0, 0);
+    EXPECT_TRUE(PixelsNear(
+        image, [first](int, int) { return first; }, 1));
+    if (colour == Grey(128) && GetParam().keepsGrey) {
+      EXPECT_LE(std::abs(Red(first) - Green(first)) + std::abs(Green(first) - Blue(first)), 2)
+          << std::hex << first;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, EveryFilterTest, testing::ValuesIn(AllFilters()), CaseName);
+
+// No garbage: an argument the filter chain draws leaves a picture with
+// detail (not all black, not flat); a blur of any size keeps the mean colour.
+class FilterResultTest : public testing::TestWithParam<FilterCase> {};
+
+TEST_P(FilterResultTest, KeepsDetailOrMeanColour) {
+  Image image = Paint(64, 48, Rich);
+  const cv::Scalar before = cv::mean(WrapPixels(WorkingImage(image)));
+  GetParam().apply(image);
+  if (GetParam().keeps == kDetail) {
+    EXPECT_GE(Spread(image), 64);
+  } else {
+    const cv::Scalar after = cv::mean(WrapPixels(WorkingImage(image)));
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(after[c], before[c], 2.0) << "channel " << c << " (B, G, R)";
+  }
+}
+
+std::vector<FilterCase> FiltersWithAResultToKeep() {
+  std::vector<FilterCase> cases = AllFilters();
+  std::erase_if(cases, [](const FilterCase& c) { return c.keeps == kAnything; });
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, FilterResultTest, testing::ValuesIn(FiltersWithAResultToKeep()), CaseName);
+
+// --- Geometry and colour, against simple references ------------------------
+
+struct ReferenceCase {
+  std::string name;
+  std::function<void(Image&)> apply;
+  std::function<Colour(const Image& original, int x, int y)> expected;
+  int tolerance;
+};
+
+void PrintTo(const ReferenceCase& c, std::ostream* os) { *os << c.name; }
+
+class FilterReferenceTest : public testing::TestWithParam<ReferenceCase> {};
+
+TEST_P(FilterReferenceTest, MatchesOnOddAndEvenSizes) {
+  for (const auto& [w, h] : {std::pair{17, 9}, std::pair{16, 10}}) {
+    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+    const Image original = Paint(w, h, Rich);
+    Image image = Paint(w, h, Rich);
+    GetParam().apply(image);
+    EXPECT_TRUE(PixelsNear(
+        image, [&](int x, int y) { return GetParam().expected(original, x, y); }, GetParam().tolerance));
+  }
+}
+
+Colour Same(const Image& o, int x, int y) { return o.GetColorAt(x, y); }
+Colour Mapped(const Image& o, int x, int y, const std::function<int(int)>& f) {
+  const Colour c = o.GetColorAt(x, y);
+  return Rgb(f(Red(c)), f(Green(c)), f(Blue(c)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Filters, FilterReferenceTest,
+    testing::Values(
+        ReferenceCase{"FlipHorizontal", [](Image& i) { i.FlipHorizontal(); },
+                      [](const Image& o, int x, int y) { return o.GetColorAt(o.Width() - 1 - x, y); }, 0},
+        ReferenceCase{"FlipVertical", [](Image& i) { i.FlipVertical(); },
+                      [](const Image& o, int x, int y) { return o.GetColorAt(x, o.Height() - 1 - y); }, 0},
+        ReferenceCase{
+            "Negative", [](Image& i) { i.Negative(); },
+            [](const Image& o, int x, int y) { return Mapped(o, x, y, [](int c) { return 255 - c; }); }, 0},
+        ReferenceCase{"HueThereAndBack",
+                      [](Image& i) {
+                        i.hue(100);
+                        i.hue(156);
+                      },
+                      Same, 8},
+        // Full turns and neutral arguments change nothing at all.
+        ReferenceCase{"NeutralArguments",
+                      [](Image& i) {
+                        i.hue(256);
+                        i.hue(-512);
+                        i.saturation(0);
+                        i.Blur(0);
+                        i.GaussianBlur(-3);
+                        i.brightness(0);
+                        i.contrast(0);
+                        i.Gamma(1.0);
+                        i.Gamma(0.0);
+                        i.Gamma(-0.5);
+                        i.lightness(0);
+                        i.Sharpen(0);
+                        i.Balance(0x808080);
+                        i.Balance(0x7F808080);  // bits above the 24 are ignored
+                      },
+                      Same, 0},
+        // Balance's low byte is red: +64 red, +32 green, -32 blue.
+        ReferenceCase{"BalanceShiftsByChannel", [](Image& i) { i.Balance(0x60A0C0); },
+                      [](const Image& o, int x, int y) {
+                        const Colour c = o.GetColorAt(x, y);
+                        const auto clip = [](int v) { return std::clamp(v, 0, 255); };
+                        return Rgb(clip(Red(c) + 64), clip(Green(c) + 32), clip(Blue(c) - 32));
+                      },
+                      0},
+        // Gamma above 1 lightens: c = 255 (c / 255)^(1 / g).
+        ReferenceCase{"GammaTwoLightens", [](Image& i) { i.Gamma(2.0); },
+                      [](const Image& o, int x, int y) {
+                        return Mapped(o, x, y, [](int c) {
+                          return static_cast<int>(std::lround(255 * std::sqrt(c / 255.0)));
+                        });
+                      },
+                      1},
+        ReferenceCase{"SaturationMinus100IsGreyOfTheSameLuma", [](Image& i) { i.saturation(-100); },
+                      [](const Image& o, int x, int y) {
+                        const Colour c = o.GetColorAt(x, y);
+                        return Grey(static_cast<int>(
+                            std::lround(0.299 * Red(c) + 0.587 * Green(c) + 0.114 * Blue(c))));
+                      },
+                      1},
+        // A white colour and no lift give the plain grey picture.
+        ReferenceCase{"SepiaWhiteIsGrey", [](Image& i) { i.Sepia(0, 0xFFFFFF); },
+                      [](const Image& o, int x, int y) {
+                        const Colour c = o.GetColorAt(x, y);
+                        return Grey(static_cast<int>(
+                            std::lround(0.299 * Red(c) + 0.587 * Green(c) + 0.114 * Blue(c))));
+                      },
+                      1}),
+    [](const testing::TestParamInfo<ReferenceCase>& info) { return info.param.name; });
+
+TEST(HueTest, TurnsRedAroundTheCircle) {
+  const std::pair<int, Colour> turns[] = {
+      {85, Rgb(0, 255, 0)}, {128, Rgb(0, 255, 255)}, {171, Rgb(0, 0, 255)}};
+  for (const auto& [value, expected] : turns) {
+    SCOPED_TRACE(value);
+    Image image = Paint(2, 2, [](int, int) { return Rgb(255, 0, 0); });
+    image.hue(value);
+    EXPECT_TRUE(PixelsNear(
+        image, [e = expected](int, int) { return e; }, 12));
+  }
+}
+
+// --- Histogram --------------------------------------------------------------------
+
+TEST(EqualizeTest, SpreadsANarrowHistogramAndKeepsTheOrder) {
+  const auto narrow = [](int x, int y) { return Rgb(140 + x / 2, 120 + x / 4, 100 + y); };  // reds ahead
+  for (const bool onLuminance : {false, true}) {
+    SCOPED_TRACE(onLuminance ? "EqualizeOnLuminance" : "Equalize");
+    Image image = Paint(64, 24, narrow);
+    onLuminance ? image.EqualizeOnLuminance() : image.Equalize();
+    EXPECT_GE(Spread(image), 200);
+    for (int x = 1; x < 64; ++x) {
+      const Colour left = image.GetColorAt(x - 1, 12), here = image.GetColorAt(x, 12);
+      ASSERT_LE(Red(left), Red(here)) << "x " << x;
+      if (onLuminance) {
+        ASSERT_GE(Red(here) + 2, Blue(here)) << "the hue must stay reddish at x " << x;
+      }
+    }
+  }
+}
+
+// --- Blurs ---------------------------------------------------------------------------
+
+// Blur's value is a radius: a white dot spreads over a (2 value + 1) square.
+TEST(BlurTest, SpreadsADotOverItsSquare) {
+  for (const int radius : {1, 3}) {
+    SCOPED_TRACE(radius);
+    Image image = Paint(21, 21, [](int x, int y) { return x == 10 && y == 10 ? Grey(255) : Grey(0); });
+    image.Blur(radius);
+    const int level = static_cast<int>(std::lround(255.0 / ((2 * radius + 1) * (2 * radius + 1))));
+    EXPECT_TRUE(PixelsNear(
+        image,
+        [&](int x, int y) {
+          return std::abs(x - 10) <= radius && std::abs(y - 10) <= radius ? Grey(level) : Grey(0);
+        },
+        1));
+  }
+}
+
+// Large blurs run on a reduced copy; they must stay close to the real thing.
+struct BlurAccuracyCase {
+  bool gaussian;
+  int value;
+};
+void PrintTo(const BlurAccuracyCase& c, std::ostream* os) {
+  *os << (c.gaussian ? "Gaussian " : "Box ") << c.value;
+}
+
+class BlurAccuracyTest : public testing::TestWithParam<BlurAccuracyCase> {};
+
+TEST_P(BlurAccuracyTest, StaysCloseToTheDirectFilter) {
+  const auto [gaussian, value] = GetParam();
+  Image image = Paint(240, 160, Rich);
+  cv::Mat reference = WrapPixels(WorkingImage(image)).clone();
+  if (gaussian) {
+    const double sigma = value / 2.0;
+    cv::GaussianBlur(reference, reference, cv::Size(), sigma, sigma, cv::BORDER_REFLECT);
+    image.GaussianBlur(value);
+  } else {
+    cv::blur(reference, reference, cv::Size(2 * value + 1, 2 * value + 1), cv::Point(-1, -1),
+             cv::BORDER_REFLECT);
+    image.Blur(value);
+  }
+  cv::Mat difference;
+  cv::absdiff(WrapPixels(WorkingImage(image)), reference, difference);
+  double worst = 0;
+  cv::minMaxLoc(difference.reshape(1), nullptr, &worst);
+  const cv::Scalar mean = cv::mean(difference);
+  EXPECT_LE(std::max({mean[0], mean[1], mean[2]}), 1.0);
+  EXPECT_LE(worst, 6.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Blurs, BlurAccuracyTest,
+                         testing::Values(BlurAccuracyCase{true, 1}, BlurAccuracyCase{true, 6},
+                                         BlurAccuracyCase{true, 7}, BlurAccuracyCase{true, 9},
+                                         BlurAccuracyCase{true, 20}, BlurAccuracyCase{true, 60},
+                                         BlurAccuracyCase{true, 100}, BlurAccuracyCase{false, 30},
+                                         BlurAccuracyCase{false, 101}, BlurAccuracyCase{false, 150}),
+                         [](const testing::TestParamInfo<BlurAccuracyCase>& info) {
+                           return std::string(info.param.gaussian ? "Gaussian" : "Box") +
+                                  std::to_string(info.param.value);
+                         });
+
+// --- Kernels at an edge -----------------------------------------------------------------
+
+// A vertical step from grey 80 (x < 16) to grey 160. Each kernel filter
+// gives left of the edge (x = 15) and right of it (x = 16) a level within
+// its bounds, and beyond reach pixels of the edge leaves the step as it was
+// (sharpening and relief) or black (edge maps).
+struct EdgeCase {
+  std::string name;
+  std::function<void(Image&)> apply;
+  int leftLow, leftHigh, rightLow, rightHigh;
+  int reach;
+  bool edgeMap;
+};
+
+void PrintTo(const EdgeCase& c, std::ostream* os) { *os << c.name; }
+
+class EdgeTest : public testing::TestWithParam<EdgeCase> {};
+
+TEST_P(EdgeTest, ActsAtTheStepOnly) {
+  const EdgeCase& c = GetParam();
+  Image image = Paint(40, 9, [](int x, int) { return Grey(x < 16 ? 80 : 160); });
+  c.apply(image);
+  const int left = Red(image.GetColorAt(15, 4)), right = Red(image.GetColorAt(16, 4));
+  EXPECT_TRUE(left >= c.leftLow && left <= c.leftHigh) << "left of the edge: " << left;
+  EXPECT_TRUE(right >= c.rightLow && right <= c.rightHigh) << "right of the edge: " << right;
+  EXPECT_TRUE(PixelsNear(
+      image,
+      [&](int x, int y) {
+        if (x > 15 - c.reach && x < 16 + c.reach)
+          return image.GetColorAt(x, y);  // near the edge: not checked
+        return Grey(c.edgeMap ? 0 : x < 16 ? 80 : 160);
+      },
+      1));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kernels, EdgeTest,
+    testing::Values(
+        EdgeCase{"EnhanceDetail", [](Image& i) { i.EnhanceDetail(); }, 45, 55, 185, 195, 2, false},
+        EdgeCase{"EnhanceFocus", [](Image& i) { i.EnhanceFocus(); }, 0, 5, 235, 245, 2, false},
+        EdgeCase{"FocusRestoration", [](Image& i) { i.FocusRestoration(); }, 0, 60, 180, 255, 7, false},
+        EdgeCase{"Sharpen50", [](Image& i) { i.Sharpen(50); }, 65, 75, 165, 175, 2, false},
+        EdgeCase{"Sharpen255", [](Image& i) { i.Sharpen(255); }, 24, 34, 206, 216, 2, false},
+        EdgeCase{"EdgeDetectLight", [](Image& i) { i.EdgeDetectLight(); }, 0, 0, 75, 85, 2, true},
+        EdgeCase{"EdgeDetectMedium", [](Image& i) { i.EdgeDetectMedium(); }, 235, 245, 235, 245, 2, true},
+        EdgeCase{"EdgeDetectHeavy", [](Image& i) { i.EdgeDetectHeavy(); }, 255, 255, 255, 255, 2, true},
+        EdgeCase{"Emboss", [](Image& i) { i.Emboss(); }, 235, 245, 255, 255, 2, false},
+        EdgeCase{"EmbossMore", [](Image& i) { i.EmbossMore(); }, 255, 255, 255, 255, 2, false}),
+    [](const testing::TestParamInfo<EdgeCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace pictovance
