@@ -35,8 +35,8 @@ Image Paint(int width, int height, const std::function<Colour(int, int)>& colour
 // row (which a sample taken on a regular 4-pixel grid would miss) and noise.
 Colour Rich(int x, int y) {
   if (y % 4 == 2) return Rgb(250, 20, 200);
-  const int noise =
-      static_cast<int>((static_cast<unsigned>(x * 73856093 ^ y * 19349663) * 2654435761u) >> 28);
+  const int noise = static_cast<int>(
+      ((static_cast<unsigned>(x) * 73856093u ^ static_cast<unsigned>(y) * 19349663u) * 2654435761u) >> 28);
   if ((x / 25 + y / 20) % 5 == 0) return Rgb(30, 160 + noise, 90);
   return Rgb(x * 255 / 199, y * 255 / 119, (x + y) % 256 / 2 + noise);
 }

@@ -35,7 +35,9 @@ Image Paint(int width, int height, const std::function<Colour(int, int)>& colour
 
 // Gradients, blocks and noise: flat areas, hard edges and many colours.
 Colour Rich(int x, int y) {
-  const auto h = static_cast<unsigned>(x * 73856093 ^ y * 19349663) * 2654435761u >> 27;  // 0..31
+  const auto h =
+      (static_cast<unsigned>(x) * 73856093u ^ static_cast<unsigned>(y) * 19349663u) * 2654435761u >>
+      27;  // 0..31
   const int block = ((x / 7 + y / 5) % 3) * 60;
   return Rgb((x * 9 + block) % 256, (y * 11 + static_cast<int>(h)) % 256, (x * 3 + y * 5 + block) % 256);
 }
