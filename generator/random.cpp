@@ -16,6 +16,7 @@ void Random::Seed(std::uint64_t seed) {
   }
   m_script.clear();
   m_scriptPos = 0;
+  m_scriptLeft = 0;
   m_draws = 0;
 }
 

@@ -34,8 +34,9 @@ class Random {
   void Script(std::vector<double> values) {
     m_script = std::move(values);
     m_scriptPos = 0;
+    m_scriptLeft = m_script.size();
   }
-  std::size_t ScriptLeft() const { return m_script.size() - m_scriptPos; }
+  std::size_t ScriptLeft() const { return m_scriptLeft; }
 
   // Draws taken so far.
   std::uint64_t DrawCount() const { return m_draws; }
@@ -43,7 +44,8 @@ class Random {
   // u, uniform with 0 <= u < 1, at a resolution of 2^-53.
   double RandomUnit() {
     ++m_draws;
-    if (m_scriptPos < m_script.size()) [[unlikely]] {
+    if (m_scriptLeft != 0) [[unlikely]] {
+      --m_scriptLeft;
       return m_script[m_scriptPos++];
     }
     return static_cast<double>(Next() >> 11) * 0x1.0p-53;
@@ -103,6 +105,7 @@ class Random {
   std::uint64_t m_s[4] = {};
   std::vector<double> m_script;
   std::size_t m_scriptPos = 0;
+  std::size_t m_scriptLeft = 0;
   std::uint64_t m_draws = 0;
 };
 
