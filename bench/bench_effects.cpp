@@ -14,6 +14,7 @@
 #include "generator/driver.h"
 #include "generator/finishing_pass.h"
 #include "generator/form.h"
+#include "generator/headless_form.h"
 #include "generator/random.h"
 #include "imaging/image.h"
 
@@ -23,32 +24,12 @@ namespace {
 
 constexpr int kPictures = 400;
 
-class BenchForm final : public pv::Form {
- public:
-  explicit BenchForm(bool effects) : m_effects(effects) {}
-  bool SpecialEffectsTicked() const override { return m_effects; }
-  void SetStatus(std::string_view) override {}
-  void ProcessEvents() override {}
-  bool AboutVisible() const override { return false; }
-  void ToggleAbout() override {}
-  double PreviewScaleWidth() const override { return 400; }
-  double PreviewScaleHeight() const override { return 300; }
-  std::string PreviewTag() const override { return "15790320"; }
-  void ShowPicture(const pv::Picture&) override {}
-  std::string FileCountTag() const override { return "Files loaded: "; }
-  void SetFileCountCaption(std::string_view) override {}
-  void SetResolutionCaption(std::string_view) override {}
-
- private:
-  bool m_effects;
-};
-
 // One picture per iteration, seeds 1, 2, 3, ...: the reported time is the
 // mean over the seeds.
 void Picture(benchmark::State& state) {
   const bool effects = state.range(0) != 0;
   pv::FormState form;  // 0 x 0 paints the default 800 x 400
-  BenchForm bench(effects);
+  pv::HeadlessForm bench(effects);
   pv::Random rng;
   std::uint64_t seed = 0;
   for (auto _ : state) {
@@ -73,7 +54,7 @@ BENCHMARK(Picture)
 // outside the timing.
 pv::Picture PaintedCanvas() {
   pv::FormState form;
-  BenchForm bench(false);
+  pv::HeadlessForm bench(false);
   pv::Random rng(7);
   pv::GeneratePicture(form, bench, rng);
   return form.Result->GetPicture();

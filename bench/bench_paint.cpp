@@ -14,27 +14,12 @@
 
 #include "generator/driver.h"
 #include "generator/form.h"
+#include "generator/headless_form.h"
 #include "generator/random.h"
 
 namespace pv = pictovance;
 
 namespace {
-
-class BenchForm final : public pv::Form {
- public:
-  bool SpecialEffectsTicked() const override { return false; }
-  void SetStatus(std::string_view) override {}
-  void ProcessEvents() override {}
-  bool AboutVisible() const override { return false; }
-  void ToggleAbout() override {}
-  double PreviewScaleWidth() const override { return 400; }
-  double PreviewScaleHeight() const override { return 300; }
-  std::string PreviewTag() const override { return "15790320"; }
-  void ShowPicture(const pv::Picture&) override {}
-  std::string FileCountTag() const override { return "Files loaded: "; }
-  void SetFileCountCaption(std::string_view) override {}
-  void SetResolutionCaption(std::string_view) override {}
-};
 
 double PeakRssBytes() {
   rusage usage{};
@@ -47,7 +32,7 @@ void Paint(benchmark::State& state) {
   pv::FormState form;
   form.CanvasW = side == 800 ? 800 : side;
   form.CanvasH = side == 800 ? 400 : side;
-  BenchForm bench;
+  pv::HeadlessForm bench(false);
   pv::Random rng(12345);
   for (auto _ : state) {
     pv::GeneratePicture(form, bench, rng);
@@ -63,7 +48,7 @@ BENCHMARK(Paint)->Arg(9999)->Unit(benchmark::kMillisecond)->Name("Paint/9999x999
 
 void SavePng(benchmark::State& state) {
   pv::FormState form;
-  BenchForm bench;
+  pv::HeadlessForm bench(false);
   pv::Random rng(12345);
   pv::GeneratePicture(form, bench, rng);
   const auto path = std::filesystem::temp_directory_path() / ("pv-bench-" + std::to_string(::getpid()));

@@ -16,6 +16,7 @@
 #include "canvas/sources.h"
 #include "generator/driver.h"
 #include "generator/form.h"
+#include "generator/headless_form.h"
 #include "generator/random.h"
 
 namespace pv = pictovance;
@@ -49,27 +50,6 @@ const char kUsage[] =
     "  --effects      run the finishing pass on every picture (default)\n"
     "  --no-effects   paint bands and blocks only\n"
     "  --help         show this text\n";
-
-// The headless form: no window, the effects switch, a 400 x 300 preview.
-class RenderForm final : public pv::Form {
- public:
-  explicit RenderForm(bool effects) : m_effects(effects) {}
-  bool SpecialEffectsTicked() const override { return m_effects; }
-  void SetStatus(std::string_view) override {}
-  void ProcessEvents() override {}
-  bool AboutVisible() const override { return false; }
-  void ToggleAbout() override {}
-  double PreviewScaleWidth() const override { return 400; }
-  double PreviewScaleHeight() const override { return 300; }
-  std::string PreviewTag() const override { return "15790320"; }  // 0xF0F0F0
-  void ShowPicture(const pv::Picture&) override {}
-  std::string FileCountTag() const override { return "Files loaded: "; }
-  void SetFileCountCaption(std::string_view) override {}
-  void SetResolutionCaption(std::string_view) override {}
-
- private:
-  bool m_effects;
-};
 
 struct Options {
   int width = 800;
@@ -190,7 +170,7 @@ int main(int argc, char** argv) {
     return usageError(error);
   }
 
-  RenderForm form(options.effects);
+  pv::HeadlessForm form(options.effects);
   pv::FormState state;
   try {
     // The size and the sources as the window's Set and drops take them:
