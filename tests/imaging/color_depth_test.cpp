@@ -10,26 +10,14 @@
 
 #include "imaging/bitmap_p.h"
 #include "imaging/image.h"
+#include "tests/imaging/pictures.h"
 
 namespace pictovance {
 namespace {
 
-int Red(Colour c) { return c & 0xFF; }
-int Green(Colour c) { return (c >> 8) & 0xFF; }
-int Blue(Colour c) { return (c >> 16) & 0xFF; }
-Colour Rgb(int r, int g, int b) { return r | (g << 8) | (b << 16); }
+using namespace test_pictures;
 
-Image Paint(int width, int height, const std::function<Colour(int, int)>& colour) {
-  Image image;
-  image.CreateBitmap(width, height, 0);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      image.SetLineColor(colour(x, y));
-      image.DrawPoint(x, y);
-    }
-  }
-  return image;
-}
+
 
 // Thousands of colours: two smooth ramps, flat blocks, a line every 4th
 // row (which a sample taken on a regular 4-pixel grid would miss) and noise.

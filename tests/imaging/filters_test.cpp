@@ -11,27 +11,14 @@
 
 #include "imaging/bitmap_p.h"
 #include "imaging/image.h"
+#include "tests/imaging/pictures.h"
 
 namespace pictovance {
 namespace {
 
-int Red(Colour c) { return c & 0xFF; }
-int Green(Colour c) { return (c >> 8) & 0xFF; }
-int Blue(Colour c) { return (c >> 16) & 0xFF; }
-Colour Rgb(int r, int g, int b) { return r | (g << 8) | (b << 16); }
-Colour Grey(int v) { return Rgb(v, v, v); }
+using namespace test_pictures;
 
-Image Paint(int width, int height, const std::function<Colour(int, int)>& colour) {
-  Image image;
-  image.CreateBitmap(width, height, 0);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      image.SetLineColor(colour(x, y));
-      image.DrawPoint(x, y);
-    }
-  }
-  return image;
-}
+
 
 // Gradients, blocks and noise: flat areas, hard edges and many colours.
 Colour Rich(int x, int y) {
