@@ -17,8 +17,6 @@ namespace {
 
 using namespace test_pictures;
 
-
-
 // Thousands of colours: two smooth ramps, flat blocks, a line every 4th
 // row (which a sample taken on a regular 4-pixel grid would miss) and noise.
 Colour Rich(int x, int y) {

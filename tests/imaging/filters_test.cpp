@@ -18,8 +18,6 @@ namespace {
 
 using namespace test_pictures;
 
-
-
 // Gradients, blocks and noise: flat areas, hard edges and many colours.
 Colour Rich(int x, int y) {
   const auto h =
