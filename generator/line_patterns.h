@@ -40,8 +40,8 @@ concept PatternSurface = requires(T& picture, const T& view, int v, Colour colou
 namespace line_patterns_detail {
 
 inline constexpr std::int32_t kMaxColour = 0xFFFFFF;
-inline constexpr float kRecolourFlagChance = 0.25f;
-inline constexpr float kRecolourChance = 0.05f;
+inline constexpr double kRecolourFlagChance = 0.25;
+inline constexpr double kRecolourChance = 0.05;
 
 // Colour, width, then the recolour flag, which is returned.
 template <PatternSurface Surface>

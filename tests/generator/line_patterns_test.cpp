@@ -16,7 +16,7 @@ using namespace testing_support;
 constexpr float kP = 0.08f;
 constexpr Colour kPenColour = 0x123456;
 const double kFailOverlay = JustAbove(kP);
-const double kRecolourClear = JustAbove(0.25f);
+const double kRecolourClear = JustAbove(0.25);
 
 enum Overlay { kHorizontal = 0, kVertical = 1, kScattered = 2, kGrid = 3 };
 const char* const kOverlayNames[] = {"horizontal", "vertical", "scattered", "grid"};
@@ -190,11 +190,11 @@ TEST_P(RecolourTest, ColourChangesOnlyAfterALineAndOnlyWhenFlagged) {
 INSTANTIATE_TEST_SUITE_P(Flags, RecolourTest,
                          ::testing::Values(
                              // Flag clear: no draw after any line, one colour throughout.
-                             RecolourCase{"FlagClear", JustAbove(0.25f), {}, {kC1, kC1, kC1}, kC1},
+                             RecolourCase{"FlagClear", JustAbove(0.25), {}, {kC1, kC1, kC1}, kC1},
                              // Flag set (0.25 exactly): one test per line; 0.05 exactly passes.
                              RecolourCase{"FlagSet",
-                                          0.25f,
-                                          {0.05f, UnitFor(kC2, 0xFFFFFF), JustAbove(0.05f), 0.0,
+                                          0.25,
+                                          {0.05, UnitFor(kC2, 0xFFFFFF), JustAbove(0.05), 0.0,
                                            UnitFor(kC3, 0xFFFFFF)},
                                           {kC1, kC2, kC2},
                                           kC3},
