@@ -139,22 +139,45 @@ std::uint32_t LittleEndian32(const QByteArray& bytes, int at) {
          static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
 }
 
+std::uint32_t LittleEndian16(const QByteArray& bytes, int at) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8;
+}
+
 // An uncompressed BMP is cut off when its file is shorter than the pixel
-// offset plus the rows its header promises.
+// offset plus the rows its header promises. Two header layouts exist: the
+// old 12-byte one (16-bit sizes, no compression field) and the 40-byte one
+// with its later extensions (32-bit sizes, compression at byte 30).
 bool BmpIsCutOff(const QString& name) {
+  constexpr int kFileHeader = 14;
   QFile file(name);
   if (!file.open(QIODevice::ReadOnly)) return false;  // the decoder reports it
   const qint64 size = file.size();
-  const QByteArray header = file.read(34);
-  if (header.size() < 34) return true;
+  const QByteArray header = file.read(kFileHeader + 20);
+  if (header.size() < kFileHeader + 4) return true;
   const std::uint32_t offset = LittleEndian32(header, 10);
-  const auto width = static_cast<std::int32_t>(LittleEndian32(header, 18));
-  const auto height = static_cast<std::int32_t>(LittleEndian32(header, 22));
-  const int bits = static_cast<unsigned char>(header[28]) | static_cast<unsigned char>(header[29]) << 8;
-  const std::uint32_t compression = LittleEndian32(header, 30);
+  const std::uint32_t infoSize = LittleEndian32(header, kFileHeader);
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  std::uint32_t bits = 0;
+  std::uint32_t compression = 0;
+  if (infoSize == 12) {
+    if (header.size() < kFileHeader + 12) return true;
+    width = LittleEndian16(header, 18);
+    height = LittleEndian16(header, 20);
+    bits = LittleEndian16(header, 24);
+  } else if (infoSize >= 16) {
+    if (header.size() < kFileHeader + (infoSize >= 20 ? 20 : 16)) return true;
+    width = static_cast<std::int32_t>(LittleEndian32(header, 18));
+    height = static_cast<std::int32_t>(LittleEndian32(header, 22));
+    bits = LittleEndian16(header, 28);
+    if (infoSize >= 20) compression = LittleEndian32(header, 30);
+  } else {
+    return false;  // an unknown layout: the decoder decides
+  }
   if (compression != 0 && compression != 3) return false;  // run-length data has no fixed size
-  const std::int64_t rowBytes = (static_cast<std::int64_t>(bits) * std::abs(static_cast<std::int64_t>(width)) + 31) / 32 * 4;
-  return offset + rowBytes * std::abs(static_cast<std::int64_t>(height)) > size;
+  const std::int64_t rowBytes = (static_cast<std::int64_t>(bits) * std::abs(width) + 31) / 32 * 4;
+  return offset + rowBytes * std::abs(height) > size;
 }
 
 QImage NewWorkingImage(int width, int height) {

@@ -501,6 +501,31 @@ std::string PngHeaderOnly(std::uint32_t width, std::uint32_t height) {
   return file;
 }
 
+// A 4 x 2, 24-bit BMP with the old 12-byte header, bottom row first. The
+// first row's pixel bytes are chosen so that reading them as the fields of
+// the 40-byte header would promise far more data than the file holds.
+std::string OldStyleBmp() {
+  const unsigned char bytes[] = {
+      'B', 'M', 50, 0, 0, 0, 0, 0, 0, 0, 26, 0, 0, 0,  // file header: size 50, pixels at 26
+      12, 0, 0, 0, 4, 0, 2, 0, 1, 0, 24, 0,            // 4 x 2, one plane, 24 bits
+      9, 9, 1, 0, 0, 0, 0, 0, 9, 9, 9, 9,              // bottom row: blue, green, red per pixel
+      10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120};  // top row
+  return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+TEST(ImageFileTest, ReadsABmpWithTheOldHeader) {
+  TempDir dir;
+  const fs::path path = dir / "old.bmp";
+  std::ofstream(path, std::ios::binary) << OldStyleBmp();
+  Image image;
+  image.LoadBitmap(path.string());
+  ASSERT_EQ(image.Width(), 4);
+  ASSERT_EQ(image.Height(), 2);
+  image.ChangeColorDepth(0, 4, 0);
+  EXPECT_EQ(image.GetColorAt(0, 0), 0x0A141Eu);  // blue 10, green 20, red 30
+  EXPECT_EQ(image.GetColorAt(0, 1), 0x090901u);  // blue 9, green 9, red 1
+}
+
 struct BadFile {
   const char* name;
   std::function<void(const fs::path&)> make;
@@ -556,6 +581,9 @@ INSTANTIATE_TEST_SUITE_P(
                     BadFile{"truncated_png", CutOff("PNG"), kErrorDecodeFailed},
                     BadFile{"truncated_jpeg", CutOff("JPEG"), kErrorDecodeFailed},
                     BadFile{"truncated_bmp", CutOff("BMP"), kErrorDecodeFailed},
+                    BadFile{"truncated_old_bmp",
+                            [](const fs::path& p) { WriteText(p, OldStyleBmp().substr(0, 40)); },
+                            kErrorDecodeFailed},
                     BadFile{"huge_header", [](const fs::path& p) { WriteText(p, PngHeaderOnly(20000, 20000)); },
                             kErrorTooLarge}),
     [](const testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });
