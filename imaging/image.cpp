@@ -39,8 +39,33 @@ QImage ToQImage(const Picture& picture) {
 
 Image::Image() : m_bitmap(std::make_unique<Bitmap>()) {}
 Image::~Image() = default;
-Image::Image(Image&&) noexcept = default;
-Image& Image::operator=(Image&&) noexcept = default;
+Image::Image(Image&& other) noexcept : Image() { Swap(other); }
+
+Image& Image::operator=(Image&& other) noexcept {
+  Image taken(std::move(other));
+  Swap(taken);
+  return *this;
+}
+
+// Every member moves together: the cached pixel pointers must stay with the
+// bitmap they point into.
+void Image::Swap(Image& other) noexcept {
+  using std::swap;
+  swap(m_bitmap, other.m_bitmap);
+  swap(m_readBits, other.m_readBits);
+  swap(m_writeBits, other.m_writeBits);
+  swap(m_stride, other.m_stride);
+  swap(m_width, other.m_width);
+  swap(m_height, other.m_height);
+  swap(m_innerWidth, other.m_innerWidth);
+  swap(m_innerHeight, other.m_innerHeight);
+  swap(m_backColor, other.m_backColor);
+  swap(m_lineColor, other.m_lineColor);
+  swap(m_penPixel, other.m_penPixel);
+  swap(m_lineWidth, other.m_lineWidth);
+  swap(m_saveFormat, other.m_saveFormat);
+  swap(m_pngCompression, other.m_pngCompression);
+}
 
 int Image::BitmapType() const noexcept {
   const QImage& image = m_bitmap->image;

@@ -98,6 +98,7 @@ class Image {
  public:
   Image();
   ~Image();
+  // A moved-from image is empty, as if new.
   Image(Image&&) noexcept;
   Image& operator=(Image&&) noexcept;
   Image(const Image&) = delete;  // share pictures with GetPicture instead
@@ -261,10 +262,11 @@ class Image {
   void Emboss();            // relief lit from the top left; flat areas keep their colour
   void EmbossMore();        // the same relief twice as deep
 
-  // The bitmap itself, for imaging/ internals and the window's display.
+  // The bitmap itself, for imaging/ internals: working kind, detached, with
+  // the cache refreshed. Copies for reading go through GetPicture, which
+  // tells the cache that the pixels are shared.
   struct Bitmap;
-  const Bitmap& bitmap() const noexcept { return *m_bitmap; }
-  Bitmap& MutableBitmap();  // working kind, detached; refreshes the cache
+  Bitmap& MutableBitmap();
 
  private:
   // 0x00BBGGRR <-> the bitmap's 0xFFRRGGBB.
@@ -281,6 +283,7 @@ class Image {
   Colour SlowColorAt(int x, int y) const noexcept;
   bool PrepareForWriting() noexcept;
   void RefreshCache() noexcept;
+  void Swap(Image& other) noexcept;
 
   std::unique_ptr<Bitmap> m_bitmap;
   // Cached view of the working bitmap. m_writeBits is null while the pixels

@@ -8,8 +8,8 @@
 #include <set>
 #include <string>
 
-#include "imaging/bitmap_p.h"
 #include "imaging/image.h"
+#include "imaging/qt_bridge.h"
 #include "tests/imaging/pictures.h"
 
 namespace pictovance {
@@ -86,7 +86,7 @@ TEST_P(ReductionTest, LeavesAtMostNColoursCloseToThePicture) {
   EXPECT_EQ(image.BitmapType(), 1);
   EXPECT_EQ(image.Width(), 200);
   EXPECT_EQ(image.Height(), 120);
-  EXPECT_LE(image.bitmap().image.colorCount(), n);
+  EXPECT_LE(ToQImage(image.GetPicture()).colorCount(), n);
   const std::set<Colour> colours = ColoursOf(image);
   EXPECT_LE(colours.size(), static_cast<std::size_t>(n));
   if (n == 216) {
@@ -115,7 +115,7 @@ TEST_P(PlainReductionTest, PicksTheNearestPaletteColour) {
   const Image original = Paint(200, 120, Rich);
   Image image = Paint(200, 120, Rich);
   image.ChangeColorDepth(n, 1, 0);
-  const QVector<QRgb> table = image.bitmap().image.colorTable();
+  const QVector<QRgb> table = ToQImage(image.GetPicture()).colorTable();
   const auto distance = [](Colour c, QRgb p) {
     const int dr = Red(c) - qRed(p), dg = Green(c) - qGreen(p), db = Blue(c) - qBlue(p);
     return dr * dr + dg * dg + db * db;
@@ -228,7 +228,7 @@ class ReducedPictureTest : public testing::Test {
 
 TEST_F(ReducedPictureTest, ReadsPaletteColoursAndConvertsBackUnchanged) {
   std::set<Colour> table;
-  for (const QRgb entry : m_image.bitmap().image.colorTable())
+  for (const QRgb entry : ToQImage(m_image.GetPicture()).colorTable())
     table.insert(Rgb(qRed(entry), qGreen(entry), qBlue(entry)));
   for (const Colour c : ColoursOf(m_image))
     EXPECT_EQ(table.count(c), 1u) << std::hex << c << " is not in the palette";

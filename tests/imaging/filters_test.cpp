@@ -11,6 +11,7 @@
 
 #include "imaging/bitmap_p.h"
 #include "imaging/image.h"
+#include "imaging/qt_bridge.h"
 #include "tests/imaging/pictures.h"
 
 namespace pictovance {
@@ -47,7 +48,7 @@ testing::AssertionResult PixelsNear(const Image& got, const std::function<Colour
 // Reads the alpha bytes themselves: QImage::pixel() reports every pixel
 // of the working kind as opaque whatever its alpha byte holds.
 testing::AssertionResult Opaque(const Image& image) {
-  const QImage& bits = image.bitmap().image;
+  const QImage bits = ToQImage(image.GetPicture());
   for (int y = 0; y < bits.height(); ++y) {
     const auto* row = reinterpret_cast<const QRgb*>(bits.constScanLine(y));
     for (int x = 0; x < bits.width(); ++x) {

@@ -194,6 +194,36 @@ TEST(ImageTest, ColoursAreBgrIntegers) {
   EXPECT_EQ(qBlue(shown.pixel(1, 0)), 0xAB);
 }
 
+// Moving hands over the bitmap with its pen; the image moved from is empty
+// and drawing on it can never reach the pixels it gave away.
+TEST(ImageTest, MovedFromImagesAreEmptyAndDetached) {
+  for (const bool assign : {false, true}) {
+    SCOPED_TRACE(assign ? "assignment" : "construction");
+    Image source;
+    source.CreateBitmap(8, 8, kWhite);
+    source.SetLineColor(kRed);
+    source.SetLineWidth(3);
+    source.DrawPoint(1, 1);  // fills the cached pixel pointers
+    Image target;
+    if (assign) {
+      target.CreateBitmap(2, 2, 0);
+      target = std::move(source);
+    } else {
+      Image built(std::move(source));
+      target = std::move(built);
+    }
+    EXPECT_EQ(target.Width(), 8);
+    EXPECT_EQ(target.LineWidth(), 3);
+    EXPECT_EQ(target.GetColorAt(1, 1), kRed);
+
+    EXPECT_EQ(source.BitmapType(), 0);  // NOLINT(bugprone-use-after-move): the moved-from state is the point
+    EXPECT_EQ(source.Width(), 0);
+    source.SetLineColor(0x0000FF00);
+    source.DrawPoint(5, 5);
+    EXPECT_EQ(target.GetColorAt(5, 5), kWhite);
+  }
+}
+
 TEST(ImageTest, ReadsOutsideTheBitmapGiveBackColor) {
   Image image;
   image.CreateBitmap(2, 2, kRed);
