@@ -7,6 +7,10 @@
 // squeezed. A picture with exactly the frame's proportions is not scaled at
 // all, whatever its size. The ratios and factors are single-precision values
 // where pictures have always been fitted that way, so sizes repeat exactly.
+//
+// It lives here rather than beside the dropped pictures in canvas/ because
+// the preview fits with it too, and canvas/ already builds on the generator
+// (Save paints the next picture): one home below both avoids a cycle.
 #pragma once
 
 #include <cstdint>
