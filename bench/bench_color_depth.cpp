@@ -110,5 +110,3 @@ BENCHMARK(BM_BackToWorkingKind)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace pictovance
-
-BENCHMARK_MAIN();

@@ -103,5 +103,3 @@ void ColourDepth(benchmark::State& state) {
 BENCHMARK(ColourDepth)->Name("Step/800x400/colour_depth")->Iterations(50)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

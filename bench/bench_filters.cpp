@@ -115,17 +115,14 @@ void RunFilter(benchmark::State& state, const std::function<void(Image&)>& apply
   }
 }
 
-}  // namespace
-}  // namespace pictovance
-
-int main(int argc, char** argv) {
-  for (const auto& run : pictovance::Runs()) {
-    benchmark::RegisterBenchmark(("BM_Filter/" + run.name).c_str(), pictovance::RunFilter, run.apply)
+// Registered before main runs, like the BENCHMARK macros do.
+const bool registered = [] {
+  for (const auto& run : Runs()) {
+    benchmark::RegisterBenchmark(("BM_Filter/" + run.name).c_str(), RunFilter, run.apply)
         ->Unit(benchmark::kMillisecond);
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+  return true;
+}();
+
+}  // namespace
+}  // namespace pictovance

@@ -60,5 +60,3 @@ void SavePng(benchmark::State& state) {
 BENCHMARK(SavePng)->Unit(benchmark::kMillisecond)->Name("SavePng/800x400/compression8");
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -18,6 +18,7 @@
 #include "generator/form.h"
 #include "generator/headless_form.h"
 #include "generator/random.h"
+#include "imaging/heap.h"
 
 namespace pv = pictovance;
 
@@ -152,6 +153,7 @@ void PrepareFolder(const std::filesystem::path& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  pv::KeepBitmapsInHeap();
   std::vector<std::string_view> args(argv + 1, argv + argc);
   for (const auto arg : args) {
     if (arg == "--help" || arg == "-h") {
