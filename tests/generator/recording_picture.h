@@ -115,8 +115,8 @@ class RecordingPicture {
 inline double UnitFor(std::int32_t value, std::int32_t n) { return (value + 0.5) / (n + 1.0); }
 // The draw for which RandomInt(n - 1) + 1 gives index (1 <= index <= n).
 inline double UnitForIndex(std::int32_t index, std::int32_t n) { return UnitFor(index - 1, n - 1); }
-// The smallest draw that fails a chance test with threshold t.
-inline double JustAbove(float t) { return std::nextafter(static_cast<double>(t), 2.0); }
+// The smallest draw that fails a chance test with threshold t (a float
+// threshold converts exactly).
 inline double JustAbove(double t) { return std::nextafter(t, 2.0); }
 // The largest draw the generator can give.
 inline const double kAlmostOne = std::nextafter(1.0, 0.0);
