@@ -28,10 +28,13 @@ inline cv::Mat WrapPixels(QImage& image) {
                  static_cast<size_t>(image.bytesPerLine()));
 }
 inline cv::Mat WrapConstPixels(const QImage& image) {
-  return cv::Mat(image.height(), image.width(), CV_8UC4,
-                 const_cast<uchar*>(image.constBits()),
+  return cv::Mat(image.height(), image.width(), CV_8UC4, const_cast<uchar*>(image.constBits()),
                  static_cast<size_t>(image.bytesPerLine()));
 }
+
+// A new working bitmap of the given size, its pixels not yet set. Throws
+// ImageError for a size below 1 x 1 or when the memory cannot be had.
+QImage NewWorkingImage(int width, int height);
 
 // The working bitmap of image, converting a palette bitmap first, detached
 // from any Picture that shares it.
