@@ -4,15 +4,29 @@
 
 namespace pictovance {
 
+namespace {
+
+constexpr std::uint64_t kGoldenGamma = 0x9E3779B97F4A7C15ull;
+
+// SplitMix64's output function.
+std::uint64_t Mix64(std::uint64_t z) {
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+}  // namespace
+
+std::uint64_t PictureSeed(std::uint64_t runSeed, std::uint64_t index) {
+  return Mix64(runSeed + (index + 1) * kGoldenGamma);
+}
+
 void Random::Seed(std::uint64_t seed) {
   // splitmix64 spreads any seed, 0 included, over the whole state.
   std::uint64_t x = seed;
   for (auto& word : m_s) {
-    x += 0x9E3779B97F4A7C15ull;
-    std::uint64_t z = x;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    word = z ^ (z >> 31);
+    x += kGoldenGamma;
+    word = Mix64(x);
   }
   m_script.clear();
   m_scriptPos = 0;

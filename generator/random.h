@@ -109,6 +109,13 @@ class Random {
   std::uint64_t m_draws = 0;
 };
 
+// The seed of picture `index` of a run seeded with runSeed: output number
+// index (counted from 0) of the SplitMix64 generator started at runSeed,
+// that is mix(runSeed + (index + 1) * 0x9E3779B97F4A7C15) with SplitMix64's
+// finaliser. Any picture of a run can be painted again on its own from the
+// run's seed and its index; neighbouring indices give unrelated seeds.
+std::uint64_t PictureSeed(std::uint64_t runSeed, std::uint64_t index);
+
 // The mirrored coordinate: max - v when the flag is set, else v.
 constexpr int Mirrored(int v, int max, bool flag) { return flag ? max - v : v; }
 

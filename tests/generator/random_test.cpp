@@ -27,6 +27,20 @@ TEST(RandomTest, GoldenValuesForSeed42) {
   for (std::int32_t value : expected) EXPECT_EQ(rng.RandomInt(1000000), value);
 }
 
+// Picture seeds are SplitMix64's published outputs for a start of 0, so the
+// rule can be reproduced with any implementation of it.
+TEST(PictureSeedTest, FollowsSplitMix64FromTheRunSeed) {
+  EXPECT_EQ(PictureSeed(0, 0), 0xE220A8397B1DCDAFull);
+  EXPECT_EQ(PictureSeed(0, 1), 0x6E789E6AA1B965F4ull);
+  EXPECT_EQ(PictureSeed(0, 2), 0x06C45D188009454Full);
+  // The run seed shifts the stream: picture i + 1 of seed S is picture i of
+  // seed S + gamma, and indices never collide within a run.
+  EXPECT_EQ(PictureSeed(7, 1), PictureSeed(7 + 0x9E3779B97F4A7C15ull, 0));
+  std::set<std::uint64_t> seen;
+  for (std::uint64_t i = 0; i < 10000; ++i) seen.insert(PictureSeed(7, i));
+  EXPECT_EQ(seen.size(), 10000u);
+}
+
 TEST(RandomTest, UnitDrawsStayInHalfOpenRangeAndLookUniform) {
   Random rng(1);
   int buckets[10] = {};
@@ -94,15 +108,15 @@ TEST_P(RandomIntEdgeTest, TruncatesTowardZero) {
 
 constexpr double kLastUnit = 1.0 - 0x1.0p-53;
 
-INSTANTIATE_TEST_SUITE_P(
-    Edges, RandomIntEdgeTest,
-    testing::Values(EdgeDraw{0.0, 16777215, 0}, EdgeDraw{kLastUnit, 16777215, 16777215},
-                    EdgeDraw{16777215.0 / 16777216.0, 16777215, 16777215},
-                    EdgeDraw{(16777215.0 - 0.5) / 16777216.0, 16777215, 16777214},
-                    EdgeDraw{kLastUnit, 16, 16}, EdgeDraw{0.5, 1, 1}, EdgeDraw{0.4999, 1, 0},
-                    EdgeDraw{kLastUnit, -3, -3}, EdgeDraw{0.0, -3, 0}, EdgeDraw{0.25, -3, -1},
-                    EdgeDraw{0.2499, -3, 0}, EdgeDraw{kLastUnit, 2147483647, 2147483647},
-                    EdgeDraw{kLastUnit, -2147483647 - 1, -2147483647 - 1}));
+INSTANTIATE_TEST_SUITE_P(Edges, RandomIntEdgeTest,
+                         testing::Values(EdgeDraw{0.0, 16777215, 0}, EdgeDraw{kLastUnit, 16777215, 16777215},
+                                         EdgeDraw{16777215.0 / 16777216.0, 16777215, 16777215},
+                                         EdgeDraw{(16777215.0 - 0.5) / 16777216.0, 16777215, 16777214},
+                                         EdgeDraw{kLastUnit, 16, 16}, EdgeDraw{0.5, 1, 1},
+                                         EdgeDraw{0.4999, 1, 0}, EdgeDraw{kLastUnit, -3, -3},
+                                         EdgeDraw{0.0, -3, 0}, EdgeDraw{0.25, -3, -1},
+                                         EdgeDraw{0.2499, -3, 0}, EdgeDraw{kLastUnit, 2147483647, 2147483647},
+                                         EdgeDraw{kLastUnit, -2147483647 - 1, -2147483647 - 1}));
 
 TEST(RandomTest, TwentyFourBitColoursReachBothEnds) {
   // Every 24-bit colour is reachable: the unit draws are fine enough to hit
@@ -153,14 +167,9 @@ TEST(RandomTest, LadderPicksTheFirstThresholdAtOrAboveTheDraw) {
     double u;
     int expected;
   };
-  const Case cases[] = {{0.0, 0},
-                        {0.16f, 0},
-                        {std::nextafter(static_cast<double>(0.16f), 1.0), 1},
-                        {0.32f, 1},
-                        {0.5, 3},
-                        {0.8f, 4},
-                        {std::nextafter(static_cast<double>(0.8f), 1.0), 5},
-                        {kLastUnit, 5}};
+  const Case cases[] = {
+      {0.0, 0}, {0.16f, 0}, {std::nextafter(static_cast<double>(0.16f), 1.0), 1}, {0.32f, 1},
+      {0.5, 3}, {0.8f, 4},  {std::nextafter(static_cast<double>(0.8f), 1.0), 5},  {kLastUnit, 5}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.u);
     Random rng;
@@ -191,9 +200,10 @@ TEST(RandomTest, MirroredCoordinateStaysInRange) {
 
 TEST(RoundHalfEvenTest, RoundsToNearestAndTiesToEven) {
   const std::pair<double, int> cases[] = {
-      {0.5, 0},    {1.5, 2},    {2.5, 2},      {16.5, 16},  {17.5, 18}, {199.5, 200}, {399.0 / 2, 200},
-      {66.5, 66},  {0.49, 0},   {0.51, 1},     {-0.5, 0},   {-1.5, -2}, {-2.5, -2},   {-2.6, -3},
-      {16.0, 16},  {0.0, 0},    {800.0 / 50, 16}, {25.0 / 50, 0}, {26.0 / 50, 1}, {399.0 / 6, 66}};
+      {0.5, 0},     {1.5, 2},         {2.5, 2},       {16.5, 16},     {17.5, 18},
+      {199.5, 200}, {399.0 / 2, 200}, {66.5, 66},     {0.49, 0},      {0.51, 1},
+      {-0.5, 0},    {-1.5, -2},       {-2.5, -2},     {-2.6, -3},     {16.0, 16},
+      {0.0, 0},     {800.0 / 50, 16}, {25.0 / 50, 0}, {26.0 / 50, 1}, {399.0 / 6, 66}};
   for (const auto& [x, expected] : cases) {
     SCOPED_TRACE(x);
     EXPECT_EQ(RoundHalfEven(x), expected);
