@@ -84,7 +84,9 @@ MainWindow::MainWindow(Random& rng, std::filesystem::path resultsFolder, QWidget
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Pictovance"));
   setFixedSize(kClientWidth, kClientHeight);
-  QIcon icon;
+  // The drawing the desktop entry installs, for every size the platform
+  // asks for; the small bitmaps of the same drawing where Qt cannot read SVG.
+  QIcon icon(QStringLiteral(":/icons/pictovance.svg"));
   for (const int side : {16, 32, 48}) {
     icon.addFile(QStringLiteral(":/icons/pictovance-%1.png").arg(side), QSize(side, side));
   }

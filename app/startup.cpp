@@ -10,8 +10,11 @@
 #include <QSocketNotifier>
 #include <QStyle>
 #include <QWidget>
+#include <cstdio>
+#include <cstring>
 
 #include "app/main_window.h"
+#include "app_info.h"
 #include "generator/random.h"
 #include "imaging/image.h"
 
@@ -89,13 +92,47 @@ CloseOnTerminate::~CloseOnTerminate() {
   g_signalSocket[0] = g_signalSocket[1] = -1;
 }
 
+namespace {
+
+// --help and --version, answered before any window or lock, so that they
+// work without a display and while another copy runs: the exit code, or
+// nothing when the program should start. Other arguments are Qt's.
+std::optional<int> AnswerCommandLine(int argc, char** argv, std::FILE* out) {
+  static constexpr char kUsage[] =
+      "Usage: pictovance [options]\n"
+      "Paints random abstract pictures in a small window.\n"
+      "\n"
+      "Options:\n"
+      "  --help         show this text\n"
+      "  --version      print the version\n"
+      "\n"
+      "Qt's standard options, such as -platform or -display, are taken as well.\n";
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, out);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::fprintf(out, "pictovance %s\n", kProgramVersion);
+      return 0;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 int RunProgram(int& argc, char** argv) {
+  if (const auto answered = AnswerCommandLine(argc, argv, stdout)) return *answered;
   SingleCopyLock lock(DefaultLockPath());
   if (!lock.Acquire()) return 0;
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Pictovance"));
-  QApplication::setApplicationVersion(QStringLiteral("1.0.0.5"));
+  QApplication::setApplicationVersion(QString::fromLatin1(kProgramVersion));
+  // The window's application id: the desktop matches it to the entry of the
+  // same name (and takes the icon from there).
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
   EnableNativeLook();
 
   if (const auto failure = TestImageComponent()) {

@@ -5,12 +5,13 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev qt6-svg-dev
   qt6-image-formats-plugins qt6-qpa-plugins
   libopencv-core-dev libopencv-imgproc-dev
   libimagequant-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  xvfb xauth xdotool scrot
+  xvfb xauth xdotool scrot openbox x11-utils
+  scdoc desktop-file-utils appstream dpkg-dev file groff-base
   fonts-dejavu-core fonts-dejavu-extra
 )
 

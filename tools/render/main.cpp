@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app_info.h"
 #include "canvas/result_file.h"
 #include "canvas/size_fields.h"
 #include "canvas/sources.h"
@@ -50,7 +51,8 @@ const char kUsage[] =
     "                 current folder)\n"
     "  --effects      run the finishing pass on every picture (default)\n"
     "  --no-effects   paint bands and blocks only\n"
-    "  --help         show this text\n";
+    "  --help         show this text\n"
+    "  --version      print the version\n";
 
 struct Options {
   int width = 800;
@@ -158,6 +160,10 @@ int main(int argc, char** argv) {
   for (const auto arg : args) {
     if (arg == "--help" || arg == "-h") {
       std::cout << kUsage;
+      return 0;
+    }
+    if (arg == "--version") {
+      std::cout << "pictovance-render " << pv::kProgramVersion << "\n";
       return 0;
     }
   }
