@@ -15,7 +15,11 @@
 #include <QTextEdit>
 #include <QUrl>
 #include <exception>
+#include <new>
+#include <optional>
 
+#include "app/results_folder.h"
+#include "app/status_errors.h"
 #include "app/widgets.h"
 #include "canvas/about_text.h"
 #include "canvas/save.h"
@@ -75,11 +79,11 @@ QFont WindowFont() {
   return font;
 }
 
-MainWindow::MainWindow(Random& rng, std::filesystem::path resultsFolder, QWidget* parent)
+MainWindow::MainWindow(Random& rng, std::filesystem::path programFolder, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_rng(rng),
-      m_resultsFolder(std::move(resultsFolder)) {
+      m_programFolder(std::move(programFolder)) {
   InitAppResources();
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Pictovance"));
@@ -209,7 +213,10 @@ void MainWindow::ConnectControls() {
   connect(m_picPreview, &PreviewArea::Released, this, [this](Qt::MouseButton button) {
     if (button == Qt::LeftButton) Randomize();
   });
-  connect(m_cmdHLP, &QPushButton::clicked, this, [this] { ToggleAbout(); });
+  connect(m_cmdHLP, &QPushButton::clicked, this, [this] {
+    BeginCommand();
+    ToggleAbout();
+  });
   connect(m_cmdCLR, &QPushButton::clicked, this, [this] { ApplySize(); });
   connect(m_txtW, &QLineEdit::textChanged, this, [this] { NormaliseField(m_txtW); });
   connect(m_txtH, &QLineEdit::textChanged, this, [this] { NormaliseField(m_txtH); });
@@ -256,29 +263,41 @@ void MainWindow::RecordPreviewBackground() {
   m_picPreview->setProperty(kTag, QString::number(value));
 }
 
+void MainWindow::BeginCommand() { m_lblWait->setToolTip(QString()); }
+
 void MainWindow::RunGuarded(const std::function<void()>& operation) {
+  BeginCommand();
   const bool wasBusy = m_state.Busy;
-  QString failure;
+  std::optional<ImageError> failure;
   try {
     operation();
     return;
   } catch (const ImageError& error) {
-    failure = FromUtf8(error.Description());
+    failure = error;
+  } catch (const std::bad_alloc&) {
+    failure = ImageError(kErrorOutOfMemory, "Not enough memory");
   } catch (const std::exception& error) {
-    failure = FromUtf8(error.what());
+    failure = ImageError(0, error.what());
   }
   // An operation that took Busy and then failed must not leave the window
   // locked: no command would run again and the window could not be closed.
   if (!wasBusy) m_state.Busy = false;
-  m_lblWait->setText(QStringLiteral("Error: ") + failure);
+  ShowError(*failure);
 }
 
 void MainWindow::Randomize() {
   RunGuarded([this] { GeneratePicture(m_state, *this, m_rng); });
 }
 
+std::filesystem::path MainWindow::ResultsFolder() const { return ResultsFolderFor(m_programFolder); }
+
 void MainWindow::SaveResult() {
-  RunGuarded([this] { Save(m_state, *this, m_rng, m_resultsFolder); });
+  RunGuarded([this] {
+    const std::filesystem::path folder = ResultsFolder();
+    // The pictures folder is made by the first Save that writes into it.
+    if (!m_state.Busy && m_state.Result) MakeResultsFolder(folder);
+    Save(m_state, *this, m_rng, folder);
+  });
 }
 
 void MainWindow::ApplySize() {
@@ -286,8 +305,16 @@ void MainWindow::ApplySize() {
 }
 
 void MainWindow::OpenResultsFolder() {
-  // Silent by design: when no file manager takes the folder, nothing happens.
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(m_resultsFolder.string())));
+  BeginCommand();
+  const std::filesystem::path folder = ResultsFolder();
+  // Silent by design: a folder that cannot be made, or no file manager to
+  // take it, shows nothing. Made here too, so that the button opens the
+  // folder before the first Save.
+  try {
+    MakeResultsFolder(folder);
+  } catch (const ImageError&) {
+  }
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
 }
 
 void MainWindow::LoadDrop(const DroppedFileList& files) {
@@ -295,6 +322,7 @@ void MainWindow::LoadDrop(const DroppedFileList& files) {
 }
 
 void MainWindow::ApplyPresetButton(Qt::MouseButton button) {
+  BeginCommand();
   std::string width = m_txtW->text().toStdString();
   std::string height = m_txtH->text().toStdString();
   ApplyPreset(ButtonCode(button), width, height);
@@ -312,6 +340,11 @@ void MainWindow::NormaliseField(QLineEdit* field) {
 bool MainWindow::SpecialEffectsTicked() const { return m_chkYOBA->checkState() == Qt::Checked; }
 
 void MainWindow::SetStatus(std::string_view text) { m_lblWait->setText(FromUtf8(text)); }
+
+void MainWindow::ShowError(const ImageError& error) {
+  m_lblWait->setText(ShortErrorText(error));
+  m_lblWait->setToolTip(FullErrorText(error));
+}
 
 void MainWindow::ProcessEvents() { QCoreApplication::processEvents(); }
 

@@ -4,7 +4,8 @@
 //
 // The window holds the form state and nothing else of the program's logic;
 // each handler forwards to one operation. Exceptions never leave a handler:
-// an image error from a command is shown in the status line.
+// an image error from a command is shown in the status line, in a few words,
+// with the whole message in the line's tooltip until the next command.
 //
 // What it does not promise: any layout logic (no control moves or changes
 // size), or that the preview's inner size equals 400 x 300 (its border takes
@@ -44,9 +45,10 @@ class MainWindow : public QWidget, public Form {
   static constexpr int kClientWidth = 481;
   static constexpr int kClientHeight = 332;
 
-  // rng is the program's one generator; resultsFolder receives the saved
-  // pictures and is what the results-folder button opens.
-  MainWindow(Random& rng, std::filesystem::path resultsFolder, QWidget* parent = nullptr);
+  // rng is the program's one generator; programFolder is the folder that
+  // holds the program, which decides where saved pictures go
+  // (app/results_folder.h).
+  MainWindow(Random& rng, std::filesystem::path programFolder, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   // The window's part of start-up, in this order: the title, showing the
@@ -56,7 +58,8 @@ class MainWindow : public QWidget, public Form {
   void Start();
 
   FormState& State() { return m_state; }
-  const std::filesystem::path& ResultsFolder() const { return m_resultsFolder; }
+  // Where Save writes now, and what the results-folder button opens.
+  std::filesystem::path ResultsFolder() const;
 
   // The button that Enter clicks when no command button has the focus.
   QPushButton* DefaultButton() const { return m_defaultButton; }
@@ -77,6 +80,7 @@ class MainWindow : public QWidget, public Form {
   // Form.
   bool SpecialEffectsTicked() const override;
   void SetStatus(std::string_view text) override;
+  void ShowError(const ImageError& error) override;
   void ProcessEvents() override;
   bool AboutVisible() const override;
   void ToggleAbout() override;
@@ -98,13 +102,15 @@ class MainWindow : public QWidget, public Form {
   void CentreOnScreen();
   void ConnectControls();
   void NormaliseField(QLineEdit* field);
+  // Every command starts here: the last error's tooltip is gone.
+  void BeginCommand();
   // Runs one operation of the core; an error it raises is shown in the
   // status line instead of leaving the event handler.
   void RunGuarded(const std::function<void()>& operation);
 
   FormState m_state;
   Random& m_rng;
-  std::filesystem::path m_resultsFolder;
+  std::filesystem::path m_programFolder;
 
   QPushButton* m_cmdHLP = nullptr;
   QLineEdit* m_txtW = nullptr;

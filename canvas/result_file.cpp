@@ -47,8 +47,7 @@ std::string ResultFileName(std::int64_t seconds, int first, int second) {
   return name;
 }
 
-std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::path& folder,
-                                        Random& rng) {
+std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::path& folder, Random& rng) {
   const std::int64_t seconds = SecondsSince1899Now();
   for (int attempt = 0; attempt < kMaxNameTries; ++attempt) {
     const int first = rng.RandomInt(15);
@@ -60,7 +59,9 @@ std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::p
     const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      throw ImageError(kErrorWriteFailed, "Cannot write " + target.string() + ": " + std::strerror(errno));
+      const int cause = errno;
+      throw ImageError(kErrorWriteFailed, "Cannot write " + target.string() + ": " + std::strerror(cause),
+                       cause);
     }
     ::close(fd);
     picture.SetSaveFormat(3);

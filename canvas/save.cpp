@@ -16,10 +16,10 @@ void Save(FormState& state, Form& form, Random& rng, const std::filesystem::path
   try {
     SaveResultPicture(*state.Result, folder, rng);
   } catch (const ImageError& error) {
-    form.SetStatus("Error: " + error.Description());
+    form.ShowError(error);
     return;
   } catch (const std::exception& error) {  // naming the file ran out of memory, say
-    form.SetStatus(std::string("Error: ") + error.what());
+    form.ShowError(ImageError(kErrorWriteFailed, error.what()));
     return;
   }
   state.Result.reset();

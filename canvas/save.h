@@ -10,8 +10,8 @@
 namespace pictovance {
 
 // Unless Busy: "Nothing to save" without a result; otherwise writes it
-// (canvas/result_file.h) and generates the next picture, or shows "Error: "
-// and the description and keeps the result.
+// (canvas/result_file.h) and generates the next picture, or shows the error
+// (Form::ShowError) and keeps the result.
 void Save(FormState& state, Form& form, Random& rng, const std::filesystem::path& folder);
 
 }  // namespace pictovance

@@ -53,16 +53,20 @@ enum ImageErrorNumber : int {
 };
 
 // The one error type the image object raises: a number and a description
-// meant for the user.
+// meant for the user, and where a system call failed, its errno, so that a
+// caller can name the cause without reading the description.
 class ImageError : public std::runtime_error {
  public:
-  ImageError(int number, const std::string& description)
-      : std::runtime_error(description), m_number(number) {}
+  ImageError(int number, const std::string& description, int systemError = 0)
+      : std::runtime_error(description), m_number(number), m_systemError(systemError) {}
   int Number() const noexcept { return m_number; }
   std::string Description() const { return what(); }
+  // The errno of the failed system call, 0 when none failed.
+  int SystemError() const noexcept { return m_systemError; }
 
  private:
   int m_number;
+  int m_systemError;
 };
 
 // A picture handle: a shared, immutable snapshot of a bitmap. Copies are

@@ -6,6 +6,7 @@
 #include <QImageWriter>
 #include <QSaveFile>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
 
@@ -189,9 +190,12 @@ void Image::SaveBitmap(const std::string& path) const {
   if (!std::filesystem::path(path).has_extension()) target += info.extension;
   const QString name = QString::fromStdString(target);
 
+  errno = 0;  // what is left in errno when a write fails is that write's cause
   QSaveFile file(name);
   if (!file.open(QIODevice::WriteOnly)) {
-    throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + file.errorString().toStdString());
+    const int cause = errno;
+    throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + file.errorString().toStdString(),
+                     cause);
   }
   QImageWriter writer(&file, info.format);
   if (std::string_view(info.format) == "png") {
@@ -201,11 +205,15 @@ void Image::SaveBitmap(const std::string& path) const {
     writer.setQuality(100 - (level * 91 + 8) / 9);
   }
   if (!writer.write(image)) {
+    const int cause = errno;
     file.cancelWriting();
-    throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + writer.errorString().toStdString());
+    throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + writer.errorString().toStdString(),
+                     cause);
   }
   if (!file.commit()) {
-    throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + file.errorString().toStdString());
+    const int cause = errno;
+    throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + file.errorString().toStdString(),
+                     cause);
   }
 }
 }  // namespace pictovance

@@ -211,6 +211,9 @@ class MainWindowTest : public QObject {
 
 void MainWindowTest::initTestCase() {
   QVERIFY2(m_data.isValid(), "no temporary folder");
+  // A Save that falls back to the pictures folder must not reach the real one.
+  qputenv("HOME", m_data.filePath(QStringLiteral("home")).toLocal8Bit());
+  qputenv("XDG_CONFIG_HOME", m_data.filePath(QStringLiteral("home/.config")).toLocal8Bit());
   const auto write = [this](const char* name, int width, int height) {
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y) {
@@ -1009,6 +1012,11 @@ void MainWindowTest::saveIntoUnwritableFolder() {
   QFile file(blocker);
   QVERIFY2(file.open(QIODevice::WriteOnly), "cannot create the blocking file");
   file.close();
+  // The pictures folder, where Save turns when the program's folder is
+  // unwritable, is below the file too.
+  const QByteArray home = qgetenv("HOME");
+  qputenv("HOME", (blocker + QStringLiteral("/home")).toLocal8Bit());
+  const auto restoreHome = qScopeGuard([&home] { qputenv("HOME", home); });
   Random rng(7);
   rng.Script({0.9});
   TestWindow window(rng, (blocker + QStringLiteral("/results")).toStdString());
