@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMoveEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QTextBlockFormat>
@@ -111,12 +112,24 @@ void MainWindow::CentreOnScreen() {
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
-  // The frame is known only once the window exists: centre it again then.
+  // The screen is known once the window exists: centre it again then.
   if (!m_placed) {
     m_placed = true;
     CentreOnScreen();
   }
   QWidget::showEvent(event);
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+  // A window manager adds its frame only after the window is shown, and
+  // moves the window into it: until then the window was centred without
+  // the frame, so the framed window would sit half a title bar low. Centre
+  // once more on the first move that shows a frame.
+  if (m_placed && !m_centredInFrame && frameGeometry() != geometry()) {
+    m_centredInFrame = true;
+    CentreOnScreen();
+  }
+  QWidget::moveEvent(event);
 }
 
 MainWindow::~MainWindow() = default;

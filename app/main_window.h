@@ -94,6 +94,7 @@ class MainWindow : public QWidget, public Form {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
@@ -130,6 +131,7 @@ class MainWindow : public QWidget, public Form {
   QPushButton* m_defaultButton = nullptr;
   DropTargets* m_dropTargets = nullptr;
   bool m_placed = false;
+  bool m_centredInFrame = false;
 };
 
 }  // namespace pictovance

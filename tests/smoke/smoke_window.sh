@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Smoke test of the real program in a virtual X server:
-#   1. it starts and shows its 481 x 332 window, with no picture yet;
+# Smoke test of the real program in a virtual X server with a window manager
+# (openbox) running:
+#   1. it starts and shows its 481 x 332 window, framed and centred on the
+#      screen, with no picture yet;
 #   2. a click on Randomize paints a picture into the preview (checked on
 #      screenshots with preview_check);
 #   3. a second copy ends at once, without a window;
@@ -14,7 +16,7 @@ set -euo pipefail
 program=$1
 checker=$2
 
-for tool in xvfb-run Xvfb xauth xdotool scrot; do
+for tool in xvfb-run Xvfb xauth xdotool scrot openbox xprop xwininfo; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     echo "smoke: $tool is missing; scripts/install-deps.sh installs it" >&2
     exit 1
@@ -28,8 +30,10 @@ fi
 
 work=$(mktemp -d)
 pid=""
+wm=""
 cleanup() {
   if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill -KILL "$pid" 2>/dev/null || true; fi
+  if [ -n "$wm" ]; then kill "$wm" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -65,13 +69,47 @@ wait_for() {
 
 shot() { scrot -o "$work/$1.png"; }
 
+# A window manager frames the window, as on a desktop.
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+wm=$!
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+wait_for 20 wm_running || fail "openbox did not start ($(cat "$work/openbox.log"))"
+
 "$program" >"$work/program.log" 2>&1 &
 pid=$!
 
 wid=$(timeout 30 xdotool search --sync --onlyvisible --classname '^pictovance$' | head -n 1) ||
   fail "no window appeared"
 [ -n "$wid" ] || fail "no window appeared"
-eval "$(xdotool getwindowgeometry --shell "$wid")"
+
+# The window's own area on the screen: X, Y, WIDTH, HEIGHT. (xdotool's
+# geometry counts the frame's offset twice once a window manager has
+# reparented the window.)
+client_geometry() {
+  local info
+  info=$(xwininfo -id "$wid") || return 1
+  X=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
+  Y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
+  WIDTH=$(sed -n 's/^ *Width: *//p' <<<"$info")
+  HEIGHT=$(sed -n 's/^ *Height: *//p' <<<"$info")
+}
+
+# The frame (the window and the border openbox adds) is centred on the
+# 1024 x 768 screen, to the pixel.
+frame_offset() {
+  local extents left right top bottom
+  extents=$(xprop -id "$wid" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.* = //p' | tr -d ' ')
+  [ -n "$extents" ] || return 1
+  IFS=, read -r left right top bottom <<<"$extents"
+  client_geometry || return 1
+  dx=$(((X - left) * 2 + left + WIDTH + right - 1024))
+  dy=$(((Y - top) * 2 + top + HEIGHT + bottom - 768))
+  frame="frame extents $extents, window at $X,$Y"
+  [ "$top" -gt 0 ] && [ "${dx#-}" -le 1 ] && [ "${dy#-}" -le 1 ]
+}
+wait_for 10 frame_offset || fail "the framed window is not centred: twice its offset is $dx,$dy ($frame)"
+echo "centred: $frame"
+client_geometry || fail "the window's geometry cannot be read"
 [ "$WIDTH" = 481 ] && [ "$HEIGHT" = 332 ] || fail "window is ${WIDTH}x${HEIGHT}, not 481x332"
 
 # The preview's inner area: the 400 x 300 area at 6, 6 less its 2-pixel border.
