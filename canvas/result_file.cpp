@@ -47,7 +47,8 @@ std::string ResultFileName(std::int64_t seconds, int first, int second) {
   return name;
 }
 
-std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::path& folder, Random& rng) {
+std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::path& folder,
+                                        Random& rng) {
   const std::int64_t seconds = SecondsSince1899Now();
   for (int attempt = 0; attempt < kMaxNameTries; ++attempt) {
     const int first = rng.RandomInt(15);

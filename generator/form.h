@@ -22,12 +22,12 @@ namespace pictovance {
 using PaletteSlots = std::array<Colour, 33>;
 
 struct FormState {
-  bool Busy = false;             // a generation or a drop import is under way
-  std::optional<Image> Result;   // the current finished picture
-  PaletteSlots Palette{};        // written by palette-mode generations
-  std::vector<Image> Sources;    // source pictures; Sources[k - 1] is source k
-  std::int32_t SourceCount = 0;  // kept equal to Sources.size()
-  bool FixedSize = false;        // both canvas dimensions non-zero at the last Set
+  bool Busy = false;                 // a generation or a drop import is under way
+  std::optional<Image> Result;       // the current finished picture
+  PaletteSlots Palette{};            // written by palette-mode generations
+  std::vector<Image> Sources;        // source pictures; Sources[k - 1] is source k
+  std::int32_t SourceCount = 0;      // kept equal to Sources.size()
+  bool FixedSize = false;            // both canvas dimensions non-zero at the last Set
   std::int32_t CanvasW = 0;
   std::int32_t CanvasH = 0;
 };
