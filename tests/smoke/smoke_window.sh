@@ -9,12 +9,13 @@
 #   4. a termination signal closes the window, the program ends with status
 #      0 and leaves no single-copy lock behind.
 #
-# Usage: smoke_window.sh PROGRAM PREVIEW_CHECK
+# Usage: smoke_window.sh PROGRAM PREVIEW_CHECK DESKTOP_ENTRY
 # The last screenshot is kept as smoke_window.png in the current folder.
 set -euo pipefail
 
 program=$1
 checker=$2
+desktop_entry=$3
 
 for tool in xvfb-run Xvfb xauth xdotool scrot openbox xprop xwininfo; do
   if ! command -v "$tool" >/dev/null 2>&1; then
@@ -109,6 +110,11 @@ frame_offset() {
 }
 wait_for 10 frame_offset || fail "the framed window is not centred: twice its offset is $dx,$dy ($frame)"
 echo "centred: $frame"
+
+# The desktop finds the window's menu entry (and icon) by its class.
+class=$(xprop -id "$wid" WM_CLASS | sed -n 's/.*", "\(.*\)"$/\1/p')
+wm_class=$(sed -n 's/^StartupWMClass=//p' "$desktop_entry")
+[ -n "$class" ] && [ "$class" = "$wm_class" ] || fail "the window's class '$class' is not the entry's '$wm_class'"
 client_geometry || fail "the window's geometry cannot be read"
 [ "$WIDTH" = 481 ] && [ "$HEIGHT" = 332 ] || fail "window is ${WIDTH}x${HEIGHT}, not 481x332"
 
