@@ -116,6 +116,9 @@ class Random {
 // run's seed and its index; neighbouring indices give unrelated seeds.
 std::uint64_t PictureSeed(std::uint64_t runSeed, std::uint64_t index);
 
+// A seed taken from the system clock, different from call to call.
+std::uint64_t ClockSeed();
+
 // The mirrored coordinate: max - v when the flag is set, else v.
 constexpr int Mirrored(int v, int max, bool flag) { return flag ? max - v : v; }
 
