@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -21,7 +22,6 @@
 #include "canvas/save.h"
 #include "canvas/size_fields.h"
 #include "canvas/sources.h"
-#include "generator/driver.h"
 
 // Q_INIT_RESOURCE must be used outside any namespace; the icons live in a
 // static library, whose resource registration the linker would otherwise
@@ -79,6 +79,7 @@ MainWindow::MainWindow(Random& rng, std::filesystem::path resultsFolder, QWidget
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_rng(rng),
+      m_sessionSeed(ClockSeed()),
       m_resultsFolder(std::move(resultsFolder)) {
   InitAppResources();
   setObjectName(QStringLiteral("frmMain"));
@@ -216,6 +217,12 @@ void MainWindow::ConnectControls() {
   connect(m_cmdSAV, &QPushButton::clicked, this, [this] { SaveResult(); });
   connect(m_cmdDIR, &QPushButton::clicked, this, [this] { OpenResultsFolder(); });
 
+  // The way back and forth works wherever the focus is.
+  connect(new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Left), this), &QShortcut::activated, this,
+          [this] { ShowPrevious(); });
+  connect(new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Right), this), &QShortcut::activated, this,
+          [this] { ShowNext(); });
+
   m_dropTargets = new DropTargets([this](const DroppedFileList& files) { LoadDrop(files); }, this);
   for (QWidget* target :
        std::initializer_list<QWidget*>{this, m_picPreview, m_txtHLP, m_txtW, m_txtH, m_lblWait, m_lblLW,
@@ -272,11 +279,22 @@ void MainWindow::RunGuarded(const std::function<void()>& operation) {
 }
 
 void MainWindow::Randomize() {
-  RunGuarded([this] { GeneratePicture(m_state, *this, m_rng); });
+  RunGuarded([this] { m_history.PaintNew(m_state, *this, PictureSeed(m_sessionSeed, m_picturesPainted++)); });
 }
 
 void MainWindow::SaveResult() {
-  RunGuarded([this] { Save(m_state, *this, m_rng, m_resultsFolder); });
+  RunGuarded([this] {
+    Save(m_state, *this, m_rng, m_resultsFolder,
+         [this] { m_history.PaintNew(m_state, *this, PictureSeed(m_sessionSeed, m_picturesPainted++)); });
+  });
+}
+
+void MainWindow::ShowPrevious() {
+  RunGuarded([this] { m_history.Back(m_state, *this); });
+}
+
+void MainWindow::ShowNext() {
+  RunGuarded([this] { m_history.Forward(m_state, *this); });
 }
 
 void MainWindow::ApplySize() {
