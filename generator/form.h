@@ -31,6 +31,8 @@ struct SourceFile {
   bool fitted = false;
   std::int32_t limitW = 0;
   std::int32_t limitH = 0;
+
+  bool operator==(const SourceFile&) const = default;
 };
 
 struct FormState {
