@@ -11,6 +11,7 @@
 #include <QMoveEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -26,7 +27,6 @@
 #include "canvas/save.h"
 #include "canvas/size_fields.h"
 #include "canvas/sources.h"
-#include "generator/driver.h"
 
 // Q_INIT_RESOURCE must be used outside any namespace; the icons live in a
 // static library, whose resource registration the linker would otherwise
@@ -84,6 +84,7 @@ MainWindow::MainWindow(Random& rng, std::filesystem::path programFolder, QWidget
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_rng(rng),
+      m_sessionSeed(ClockSeed()),
       m_programFolder(std::move(programFolder)) {
   InitAppResources();
   setObjectName(QStringLiteral("frmMain"));
@@ -238,6 +239,12 @@ void MainWindow::ConnectControls() {
   connect(m_cmdSAV, &QPushButton::clicked, this, [this] { SaveResult(); });
   connect(m_cmdDIR, &QPushButton::clicked, this, [this] { OpenResultsFolder(); });
 
+  // The way back and forth works wherever the focus is.
+  connect(new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Left), this), &QShortcut::activated, this,
+          [this] { ShowPrevious(); });
+  connect(new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Right), this), &QShortcut::activated, this,
+          [this] { ShowNext(); });
+
   m_dropTargets = new DropTargets([this](const DroppedFileList& files) { LoadDrop(files); }, this);
   for (QWidget* target :
        std::initializer_list<QWidget*>{this, m_picPreview, m_txtHLP, m_txtW, m_txtH, m_lblWait, m_lblLW,
@@ -299,7 +306,7 @@ void MainWindow::RunGuarded(const std::function<void()>& operation) {
 }
 
 void MainWindow::Randomize() {
-  RunGuarded([this] { GeneratePicture(m_state, *this, m_rng); });
+  RunGuarded([this] { m_history.PaintNew(m_state, *this, PictureSeed(m_sessionSeed, m_picturesPainted++)); });
 }
 
 std::filesystem::path MainWindow::ResultsFolder() const { return ResultsFolderFor(m_programFolder); }
@@ -309,8 +316,17 @@ void MainWindow::SaveResult() {
     const std::filesystem::path folder = ResultsFolder();
     // The pictures folder is made by the first Save that writes into it.
     if (!m_state.Busy && m_state.Result) MakeResultsFolder(folder);
-    Save(m_state, *this, m_rng, folder);
+    Save(m_state, *this, m_rng, folder,
+         [this] { m_history.PaintNew(m_state, *this, PictureSeed(m_sessionSeed, m_picturesPainted++)); });
   });
+}
+
+void MainWindow::ShowPrevious() {
+  RunGuarded([this] { m_history.Back(m_state, *this); });
+}
+
+void MainWindow::ShowNext() {
+  RunGuarded([this] { m_history.Forward(m_state, *this); });
 }
 
 void MainWindow::ApplySize() {

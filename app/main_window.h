@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "app/drop_targets.h"
+#include "canvas/history.h"
 #include "generator/form.h"
 #include "generator/random.h"
 
@@ -45,9 +46,11 @@ class MainWindow : public QWidget, public Form {
   static constexpr int kClientWidth = 481;
   static constexpr int kClientHeight = 332;
 
-  // rng is the program's one generator; programFolder is the folder that
-  // holds the program, which decides where saved pictures go
-  // (app/results_folder.h).
+  // rng draws what never decides a picture (the digits of file names, the
+  // About chance at start-up); each picture is painted from a seed of its
+  // own, taken from the window's clock-seeded sequence of picture seeds.
+  // programFolder is the folder that holds the program, which decides where
+  // saved pictures go (app/results_folder.h).
   MainWindow(Random& rng, std::filesystem::path programFolder, QWidget* parent = nullptr);
   ~MainWindow() override;
 
@@ -76,6 +79,9 @@ class MainWindow : public QWidget, public Form {
   void OpenResultsFolder();
   void LoadDrop(const DroppedFileList& files);
   void ApplyPresetButton(Qt::MouseButton button);
+  // Alt+Left and Alt+Right: the previous or next picture painted again.
+  void ShowPrevious();
+  void ShowNext();
 
   // Form.
   bool SpecialEffectsTicked() const override;
@@ -111,6 +117,10 @@ class MainWindow : public QWidget, public Form {
 
   FormState m_state;
   Random& m_rng;
+  // Picture k of this window has the seed PictureSeed(m_sessionSeed, k).
+  std::uint64_t m_sessionSeed;
+  std::uint64_t m_picturesPainted = 0;
+  PictureHistory m_history;
   std::filesystem::path m_programFolder;
 
   QPushButton* m_cmdHLP = nullptr;

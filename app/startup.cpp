@@ -140,6 +140,7 @@ int RunProgram(int& argc, char** argv) {
     return 1;
   }
 
+  // File-name digits and the About chance; pictures have seeds of their own.
   Random rng = Random::FromClock();
   MainWindow window(rng, QCoreApplication::applicationDirPath().toStdString());
   new CloseOnTerminate(&window);

@@ -3,18 +3,18 @@
 #include <exception>
 
 #include "canvas/result_file.h"
-#include "generator/driver.h"
 
 namespace pictovance {
 
-void Save(FormState& state, Form& form, Random& rng, const std::filesystem::path& folder) {
+void Save(FormState& state, Form& form, Random& names, const std::filesystem::path& folder,
+          const std::function<void()>& paintNext) {
   if (state.Busy) return;
   if (!state.Result) {
     form.SetStatus("Nothing to save");
     return;
   }
   try {
-    SaveResultPicture(*state.Result, folder, rng);
+    SaveResultPicture(*state.Result, folder, names);
   } catch (const ImageError& error) {
     form.ShowError(error);
     return;
@@ -25,7 +25,7 @@ void Save(FormState& state, Form& form, Random& rng, const std::filesystem::path
   state.Result.reset();
   // The next picture's own failures are the caller's to handle, as for any
   // other generation.
-  GeneratePicture(state, form, rng);
+  paintNext();
 }
 
 }  // namespace pictovance

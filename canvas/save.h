@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 
 #include "generator/form.h"
 #include "generator/random.h"
@@ -10,8 +11,9 @@
 namespace pictovance {
 
 // Unless Busy: "Nothing to save" without a result; otherwise writes it
-// (canvas/result_file.h) and generates the next picture, or shows the error
-// (Form::ShowError) and keeps the result.
-void Save(FormState& state, Form& form, Random& rng, const std::filesystem::path& folder);
+// (canvas/result_file.h, the name's digits drawn from names) and calls
+// paintNext, or shows the error (Form::ShowError) and keeps the result.
+void Save(FormState& state, Form& form, Random& names, const std::filesystem::path& folder,
+          const std::function<void()>& paintNext);
 
 }  // namespace pictovance

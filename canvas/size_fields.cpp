@@ -146,6 +146,7 @@ void ApplyPreset(int button, std::string& widthText, std::string& heightText) {
 void Set(FormState& state, Form& form, std::string_view widthText, std::string_view heightText) {
   if (state.Busy) return;
   state.Sources.clear();
+  state.SourceFiles.clear();
   state.SourceCount = 0;
   form.SetFileCountCaption(form.FileCountTag() + std::to_string(state.SourceCount));
   form.ShowPicture(Picture());

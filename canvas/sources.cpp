@@ -1,10 +1,12 @@
 #include "canvas/sources.h"
 
 #include <exception>
+#include <filesystem>
 #include <new>
 
 #include "canvas/size_fields.h"
 #include "generator/fit.h"
+#include "imaging/picture_file.h"
 
 namespace pictovance {
 
@@ -17,6 +19,14 @@ constexpr int kWorkingKind = 4;
 void LoadAndStore(FormState& state, Form& form, const std::string& path) {
   Image g;
   g.LoadBitmap(path);
+  // Named by its bytes, so a recipe can find the same file again under any
+  // name.
+  SourceFile origin{std::filesystem::path(path).filename().string(),
+                    std::filesystem::file_size(path),
+                    FileSha256(path),
+                    state.FixedSize,
+                    state.CanvasW,
+                    state.CanvasH};
   g.SetBackColor(form.PreviewTag());
   if (g.BitmapType() != kWorkingKind) g.ChangeColorDepth(0, kWorkingKind, 0);
   if (state.FixedSize) {
@@ -33,6 +43,8 @@ void LoadAndStore(FormState& state, Form& form, const std::string& path) {
     if (g.Width() > state.CanvasW || g.Height() > state.CanvasH) FitToCanvas(state.CanvasW, state.CanvasH, g);
     form.SetResolutionCaption(ResolutionCaption(state));
   }
+  state.SourceFiles.resize(state.Sources.size());
+  state.SourceFiles.push_back(std::move(origin));
   state.Sources.push_back(std::move(g));
   state.SourceCount = static_cast<std::int32_t>(state.Sources.size());
 }

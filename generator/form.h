@@ -21,6 +21,20 @@ namespace pictovance {
 // Colour slots 1..32 of palette mode; slot 0 is never used.
 using PaletteSlots = std::array<Colour, 33>;
 
+// Where a source picture came from: its file, and the canvas size in force
+// when it was loaded (fitted to that size, or free with that size as the
+// upper limit; 0 sets no limit).
+struct SourceFile {
+  std::string name;  // the file name, without its folder
+  std::uint64_t bytes = 0;
+  std::string sha256;  // 64 lower-case hexadecimal digits
+  bool fitted = false;
+  std::int32_t limitW = 0;
+  std::int32_t limitH = 0;
+
+  bool operator==(const SourceFile&) const = default;
+};
+
 struct FormState {
   bool Busy = false;                 // a generation or a drop import is under way
   std::optional<Image> Result;       // the current finished picture
@@ -30,6 +44,8 @@ struct FormState {
   bool FixedSize = false;            // both canvas dimensions non-zero at the last Set
   std::int32_t CanvasW = 0;
   std::int32_t CanvasH = 0;
+  // Where each source came from, when it was loaded from a file.
+  std::vector<SourceFile> SourceFiles;
 };
 
 class Form {

@@ -34,10 +34,12 @@ void Random::Seed(std::uint64_t seed) {
   m_draws = 0;
 }
 
-Random Random::FromClock() {
+std::uint64_t ClockSeed() {
   const auto wall = std::chrono::system_clock::now().time_since_epoch().count();
   const auto steady = std::chrono::steady_clock::now().time_since_epoch().count();
-  return Random(static_cast<std::uint64_t>(wall) ^ (static_cast<std::uint64_t>(steady) << 32));
+  return static_cast<std::uint64_t>(wall) ^ (static_cast<std::uint64_t>(steady) << 32);
 }
+
+Random Random::FromClock() { return Random(ClockSeed()); }
 
 }  // namespace pictovance

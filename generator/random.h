@@ -1,10 +1,12 @@
 // Random numbers and chances: the one uniform generator of the program and
 // the small idioms every painting decision is taken through.
 //
-// The process has one Random, seeded once (from the clock in the window, from
-// --seed in the renderer) and passed by reference to everything that draws.
-// Every idiom takes fresh draws at the moment it is evaluated, so the order in
-// which code calls them is part of what a seed paints.
+// Each picture is painted from a Random of its own, seeded with the
+// picture's seed (PictureSeed below) and passed by reference to everything
+// that draws for it; what never decides a picture (file-name digits, the
+// About chance) draws from another. Every idiom takes fresh draws at the
+// moment it is evaluated, so the order in which code calls them is part of
+// what a seed paints.
 //
 // For tests, a Random can replay a script of unit draws before it goes on
 // with its own sequence, and it counts the draws taken.
@@ -115,6 +117,9 @@ class Random {
 // finaliser. Any picture of a run can be painted again on its own from the
 // run's seed and its index; neighbouring indices give unrelated seeds.
 std::uint64_t PictureSeed(std::uint64_t runSeed, std::uint64_t index);
+
+// A seed taken from the system clock, different from call to call.
+std::uint64_t ClockSeed();
 
 // The mirrored coordinate: max - v when the flag is set, else v.
 constexpr int Mirrored(int v, int max, bool flag) { return flag ? max - v : v; }

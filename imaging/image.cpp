@@ -57,6 +57,7 @@ void Image::Swap(Image& other) noexcept {
   swap(m_lineWidth, other.m_lineWidth);
   swap(m_saveFormat, other.m_saveFormat);
   swap(m_pngCompression, other.m_pngCompression);
+  swap(m_texts, other.m_texts);
 }
 
 int Image::BitmapType() const noexcept {

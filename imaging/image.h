@@ -34,10 +34,16 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace pictovance {
 
 using Colour = std::int32_t;
+
+// Text entries (key, value) that travel with a picture into its PNG file,
+// as text chunks. Keys are Latin-1 of 1 to 79 characters; values are UTF-8.
+using TextEntries = std::vector<std::pair<std::string, std::string>>;
 
 // Error numbers carried by ImageError.
 enum ImageErrorNumber : int {
@@ -136,6 +142,9 @@ class Image {
   // zlib level 0 (none) to 9 (smallest); values outside are clamped.
   void SetSavePNGCompression(std::int16_t level) noexcept { m_pngCompression = level; }
   std::int16_t SavePNGCompression() const noexcept { return m_pngCompression; }
+  // Written into PNG files as text chunks; other formats leave them out.
+  void SetTexts(TextEntries texts) { m_texts = std::move(texts); }
+  const TextEntries& Texts() const noexcept { return m_texts; }
 
   // --- Bitmap ---------------------------------------------------------
   // A width x height working bitmap filled with colour. Sizes below 1
@@ -309,6 +318,7 @@ class Image {
   int m_lineWidth = 1;
   std::int32_t m_saveFormat = 3;
   std::int16_t m_pngCompression = 8;
+  TextEntries m_texts;
 };
 
 }  // namespace pictovance

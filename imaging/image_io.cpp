@@ -204,7 +204,9 @@ void Image::SaveBitmap(const std::string& path) const {
     const int level = std::clamp<int>(m_pngCompression, 0, 9);
     writer.setQuality(100 - (level * 91 + 8) / 9);
   }
-  if (!writer.write(image)) {
+  QImage tagged = image;  // the texts ride on a shallow copy
+  for (const auto& [key, value] : m_texts) tagged.setText(QString::fromUtf8(key), QString::fromUtf8(value));
+  if (!writer.write(tagged)) {
     const int cause = errno;
     file.cancelWriting();
     throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + writer.errorString().toStdString(),

@@ -1,6 +1,6 @@
 // frmMain: its layout and texts, the routing of every control, the guards
 // while a picture or an import is under way, drops on every target, the
-// About panel, saving, and closing.
+// About panel, saving, going back and forth, and closing.
 
 #include "app/main_window.h"
 
@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -28,6 +29,7 @@
 #include "app/widgets.h"
 #include "canvas/about_text.h"
 #include "canvas/result_file.h"
+#include "imaging/qt_bridge.h"
 
 using namespace pictovance;
 
@@ -183,6 +185,9 @@ class MainWindowTest : public QObject {
   void saveWithoutResult();
   void saveNeverOverwrites();
   void saveIntoUnwritableFolder();
+  void savedPicturePaintedAgainByTheRenderer_data();
+  void savedPicturePaintedAgainByTheRenderer();
+  void backAndForthShowThePicturesFirstShown();
 
  private:
   template <class T = QWidget>
@@ -196,6 +201,8 @@ class MainWindowTest : public QObject {
   QPoint CentreOf(const QWidget* widget) const;
   void Perform(const QString& command);
   void Generate();
+  void Drop(const QStringList& paths);
+  QImage ResultPixels() const;
 
   QTemporaryDir m_data;
   QString m_wide;    // 1000 x 500
@@ -304,6 +311,16 @@ void MainWindowTest::Generate() {
   const int before = m_window->picturesShown;
   Control<QPushButton>("cmdRND")->click();
   QVERIFY2(m_window->picturesShown == before + 1, "Randomize painted no picture");
+}
+
+void MainWindowTest::Drop(const QStringList& paths) {
+  std::unique_ptr<QMimeData> data(FileDrag(paths));
+  DragAndDrop(m_window.get(), CentreOf(Preview()), *data);
+}
+
+QImage MainWindowTest::ResultPixels() const {
+  const FormState& state = m_window->State();
+  return state.Result ? ToQImage(state.Result->GetPicture()).convertToFormat(QImage::Format_RGB32) : QImage();
 }
 
 // One command of the routing table, as the user starts it.
@@ -1033,6 +1050,93 @@ void MainWindowTest::saveIntoUnwritableFolder() {
     QCOMPARE(window.picturesShown, 1);
     QCOMPARE(window.findChild<PreviewArea*>(QStringLiteral("picPreview"))->Shown().cacheKey(), key);
   }
+}
+
+// --- Painting again ---------------------------------------------------------
+
+void MainWindowTest::savedPicturePaintedAgainByTheRenderer_data() {
+  QTest::addColumn<bool>("effects");
+  QTest::addColumn<bool>("sources");
+  QTest::newRow("palette, finishing pass") << true << false;
+  QTest::newRow("two sources, fitted") << false << true;
+}
+
+void MainWindowTest::savedPicturePaintedAgainByTheRenderer() {
+  QFETCH(bool, effects);
+  QFETCH(bool, sources);
+  Control<QCheckBox>("chkYOBA")->setChecked(effects);
+  if (sources) {
+    Drop({m_wide, m_tall});
+    QCOMPARE(m_window->State().SourceCount, 2);
+  }
+  Generate();
+  Control<QPushButton>("cmdSAV")->click();
+  const QStringList saved = SavedFiles();
+  QCOMPARE(saved.size(), 1);
+  const QString file = QDir(m_results->path()).filePath(saved[0]);
+
+  QTemporaryDir out;
+  QStringList args{QStringLiteral("--again"), file, QStringLiteral("--out"), out.path()};
+  if (sources) args << QStringLiteral("--source") << m_tall << QStringLiteral("--source") << m_wide;
+  QProcess render;
+  render.start(QStringLiteral(PV_RENDER), args);
+  QVERIFY2(render.waitForFinished(120000), "the renderer did not finish");
+  QVERIFY2(render.exitCode() == 0, render.readAllStandardError().constData());
+  const QString again = QString::fromUtf8(render.readAllStandardOutput()).trimmed();
+
+  const QImage first = QImage(file).convertToFormat(QImage::Format_RGB32);
+  const QImage second = QImage(again).convertToFormat(QImage::Format_RGB32);
+  QVERIFY2(!first.isNull() && !second.isNull(), qPrintable(file + QStringLiteral(" / ") + again));
+  QCOMPARE(second, first);
+}
+
+void MainWindowTest::backAndForthShowThePicturesFirstShown() {
+  m_window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+  const auto press = [this](Qt::Key key) { QTest::keyClick(m_window.get(), key, Qt::AltModifier); };
+  // A palette picture with the finishing pass, then, with the box cleared
+  // and a free size, one from a source that the next drop fits down, and
+  // one from both.
+  QList<QImage> first;
+  Control<QCheckBox>("chkYOBA")->setChecked(true);
+  Generate();
+  first << ResultPixels();
+  Control<QCheckBox>("chkYOBA")->setChecked(false);
+  QTest::mouseClick(Control("lblLW"), Qt::RightButton, {}, Control("lblLW")->rect().center());
+  Control<QPushButton>("cmdCLR")->click();
+  Drop({m_wide});
+  Generate();
+  first << ResultPixels();
+  Drop({m_tall});
+  Generate();
+  first << ResultPixels();
+  QCOMPARE(first[1].size(), QSize(1000, 500));
+  const int painted = m_window->picturesShown;
+
+  press(Qt::Key_Left);
+  QCOMPARE(ResultPixels(), first[1]);
+  press(Qt::Key_Left);
+  QCOMPARE(ResultPixels(), first[0]);
+  press(Qt::Key_Left);  // nothing before the first
+  press(Qt::Key_Right);
+  QCOMPARE(ResultPixels(), first[1]);
+  m_window->State().Busy = true;
+  press(Qt::Key_Right);
+  m_window->State().Busy = false;
+  QCOMPARE(ResultPixels(), first[1]);
+  press(Qt::Key_Right);
+  QCOMPARE(ResultPixels(), first[2]);
+  QCOMPARE(m_window->picturesShown, painted + 4);  // neither the first Left nor the busy Right painted
+  QCOMPARE(m_window->State().SourceCount, 2);      // the window's own sources stay
+
+  // Save takes the picture shown, and the next one is new.
+  press(Qt::Key_Left);
+  Control<QPushButton>("cmdSAV")->click();
+  const QStringList saved = SavedFiles();
+  QCOMPARE(saved.size(), 1);
+  QCOMPARE(QImage(QDir(m_results->path()).filePath(saved[0])).convertToFormat(QImage::Format_RGB32),
+           first[1]);
+  QVERIFY2(ResultPixels() != first[1] && ResultPixels() != first[2], "no new picture after the save");
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "canvas/recipe.h"
 #include "canvas/result_file.h"
 #include "tests/canvas/fake_form.h"
 #include "tests/canvas/test_files.h"
@@ -33,6 +34,10 @@ class SaveTest : public ::testing::Test {
     state.Result.emplace();
     testing::FillPattern(*state.Result, 37, 23);
   }
+  // The Save command with the next picture painted from its own seed.
+  void SaveTo(const fs::path& target) {
+    Save(state, form, rng, target, [this] { PaintPicture(state, form, 5); });
+  }
   bool HasPattern(const Image& image) {
     Image pattern;
     testing::FillPattern(pattern, 37, 23);
@@ -46,7 +51,7 @@ class SaveTest : public ::testing::Test {
 };
 
 TEST_F(SaveTest, WithoutAPictureSaysNothingToSave) {
-  Save(state, form, rng, folder.path());
+  SaveTo(folder.path());
   EXPECT_EQ(form.log, std::vector<std::string>{"status:Nothing to save"});
   EXPECT_TRUE(folder.Names().empty());
   EXPECT_FALSE(state.Result.has_value());
@@ -55,7 +60,7 @@ TEST_F(SaveTest, WithoutAPictureSaysNothingToSave) {
 TEST_F(SaveTest, DoesNothingWhileBusy) {
   MakeResult();
   state.Busy = true;
-  Save(state, form, rng, folder.path());
+  SaveTo(folder.path());
   EXPECT_TRUE(form.log.empty());
   EXPECT_TRUE(folder.Names().empty());
   ASSERT_TRUE(state.Result.has_value());
@@ -67,7 +72,7 @@ TEST_F(SaveTest, DoesNothingWhileBusy) {
 TEST_F(SaveTest, WritesTheResultThenPaintsTheNext) {
   MakeResult();
   rng.Script({Digit(0), Digit(15)});
-  Save(state, form, rng, folder.path());
+  SaveTo(folder.path());
 
   const std::vector<std::string> names = folder.Names();
   ASSERT_EQ(names.size(), 1u);
@@ -95,7 +100,7 @@ TEST_F(SaveTest, NeverOverwritesAnExistingPicture) {
     testing::WriteBytes(taken.back(), "earlier picture");
   }
   rng.Script({Digit(0), Digit(15), Digit(10), Digit(11)});
-  Save(state, form, rng, folder.path());
+  SaveTo(folder.path());
 
   for (const std::string& file : taken) EXPECT_EQ(testing::ReadBytes(file), "earlier picture") << file;
   const std::vector<std::string> names = folder.Names();
@@ -126,7 +131,7 @@ class UnwritableFolderTest : public SaveTest, public ::testing::WithParamInterfa
 TEST_P(UnwritableFolderTest, ShowsTheErrorAndKeepsThePicture) {
   MakeResult();
   const fs::path target = Unwritable();
-  Save(state, form, rng, target);
+  SaveTo(target);
   EXPECT_EQ(form.status.rfind("Error: ", 0), 0u) << form.status;
   EXPECT_GT(form.status.size(), 7u);
   ASSERT_TRUE(state.Result.has_value());
@@ -136,7 +141,7 @@ TEST_P(UnwritableFolderTest, ShowsTheErrorAndKeepsThePicture) {
 
   // A second press tries again with fresh digits.
   const auto draws = rng.DrawCount();
-  Save(state, form, rng, target);
+  SaveTo(target);
   EXPECT_EQ(rng.DrawCount(), draws + 2);
   EXPECT_EQ(form.status.rfind("Error: ", 0), 0u) << form.status;
   EXPECT_TRUE(HasPattern(*state.Result));
@@ -150,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(Folders, UnwritableFolderTest, ::testing::Values("under
 TEST_F(SaveTest, FailuresOfTheNextPictureAreLeftToTheCaller) {
   MakeResult();
   form.previewTag = "not a colour";  // the preview of the next picture fails
-  EXPECT_THROW(Save(state, form, rng, folder.path()), ImageError);
+  EXPECT_THROW(SaveTo(folder.path()), ImageError);
   EXPECT_EQ(folder.Names().size(), 1u);  // the save itself went through
   for (const std::string& status : form.statuses) EXPECT_EQ(status.rfind("Error: ", 0), std::string::npos);
   EXPECT_FALSE(state.Busy);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app_info.h"
+#include "canvas/recipe.h"
 #include "canvas/result_file.h"
 #include "canvas/size_fields.h"
 #include "canvas/sources.h"
@@ -20,6 +21,7 @@
 #include "generator/headless_form.h"
 #include "generator/random.h"
 #include "imaging/heap.h"
+#include "tools/render/again.h"
 
 namespace pv = pictovance;
 
@@ -31,6 +33,8 @@ constexpr int kMaxSide = 9999;
 
 const char kUsage[] =
     "Usage: pictovance-render [options]\n"
+    "       pictovance-render --again FILE.png [--source FILE]... [--size WxH] [--out DIR]\n"
+    "       pictovance-render --recipe FILE.png\n"
     "Paints random abstract pictures and saves each as a PNG file named like\n"
     "the program's saved pictures; prints the path of every file it writes.\n"
     "\n"
@@ -43,14 +47,21 @@ const char kUsage[] =
     "                 --size above 0 each source is fitted to that size;\n"
     "                 a file that cannot be read stops the renderer before\n"
     "                 anything is written\n"
-    "  --seed N       seed of the random generator, 0 to 18446744073709551615\n"
-    "                 (default: the clock); the same seed and size paint the\n"
-    "                 same pictures\n"
+    "  --seed N       seed of the run, 0 to 18446744073709551615 (default: the\n"
+    "                 clock); picture k (from 0) is painted from its own seed,\n"
+    "                 SplitMix64 output k of N, so the same seed and size paint\n"
+    "                 the same pictures whatever the folder holds\n"
     "  --count N      number of pictures, 1 or more (default 1)\n"
     "  --out DIR      folder to write into, created if missing (default: the\n"
     "                 current folder)\n"
     "  --effects      run the finishing pass on every picture (default)\n"
     "  --no-effects   paint bands and blocks only\n"
+    "  --again FILE   paint the picture saved in FILE again, from the recipe\n"
+    "                 every saved picture carries, under a new name; a picture\n"
+    "                 painted from source pictures needs the same files, given\n"
+    "                 with --source in any order. With --size the same seed is\n"
+    "                 painted at that size, and the layout follows the size\n"
+    "  --recipe FILE  print the recipe FILE carries\n"
     "  --help         show this text\n"
     "  --version      print the version\n";
 
@@ -62,6 +73,10 @@ struct Options {
   long long count = 1;
   std::filesystem::path out = ".";
   bool effects = true;
+  bool sizeGiven = false;
+  bool countGiven = false;
+  std::optional<std::string> again;
+  std::optional<std::string> recipe;
 };
 
 class UsageError {
@@ -83,7 +98,8 @@ std::optional<T> ParseWhole(std::string_view text) {
 
 void ParseSize(std::string_view text, Options& options) {
   const auto x = text.find_first_of("xX");
-  const std::string bad = "--size wants WIDTHxHEIGHT with each side 0 to 9999, not \"" + std::string(text) + "\"";
+  const std::string bad =
+      "--size wants WIDTHxHEIGHT with each side 0 to 9999, not \"" + std::string(text) + "\"";
   if (x == std::string_view::npos) throw UsageError(bad);
   const auto w = ParseWhole<int>(text.substr(0, x));
   const auto h = ParseWhole<int>(text.substr(x + 1));
@@ -108,6 +124,7 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
     };
     if (arg == "--size") {
       ParseSize(value(), options);
+      options.sizeGiven = true;
     } else if (arg == "--seed") {
       const std::string_view text = value();
       const auto seed = ParseWhole<std::uint64_t>(text);
@@ -116,8 +133,10 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
     } else if (arg == "--count") {
       const std::string_view text = value();
       const auto count = ParseWhole<long long>(text);
-      if (!count || *count < 1) throw UsageError("--count wants a whole number 1 or more, not \"" + std::string(text) + "\"");
+      if (!count || *count < 1)
+        throw UsageError("--count wants a whole number 1 or more, not \"" + std::string(text) + "\"");
       options.count = *count;
+      options.countGiven = true;
     } else if (arg == "--source") {
       const std::string_view text = value();
       if (text.empty()) throw UsageError("--source wants a picture file");
@@ -126,6 +145,10 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
       const std::string_view text = value();
       if (text.empty()) throw UsageError("--out wants a folder");
       options.out = std::filesystem::path(std::string(text));
+    } else if (arg == "--again" || arg == "--recipe") {
+      const std::string_view text = value();
+      if (text.empty()) throw UsageError(std::string(arg) + " wants a PNG file");
+      (arg == "--again" ? options.again : options.recipe) = std::string(text);
     } else if (arg == "--effects" && !inlineValue) {
       options.effects = true;
     } else if (arg == "--no-effects" && !inlineValue) {
@@ -174,8 +197,18 @@ int main(int argc, char** argv) {
   Options options;
   try {
     options = ParseArguments(args);
+    if (options.again && (options.seed || options.countGiven || options.recipe)) {
+      throw UsageError(
+          "--again paints the one picture of its recipe: --seed, --count and --recipe do not apply");
+    }
   } catch (const UsageError& error) {
     return usageError(error);
+  }
+  if (options.recipe) return pv::render::PrintRecipe(*options.recipe, std::cout, std::cerr);
+  if (options.again) {
+    pv::render::AgainRequest request{*options.again, options.sources, std::nullopt, options.out};
+    if (options.sizeGiven) request.size = std::make_pair(options.width, options.height);
+    return pv::render::PaintAgain(request, std::cout, std::cerr);
   }
 
   pv::HeadlessForm form(options.effects);
@@ -196,13 +229,16 @@ int main(int argc, char** argv) {
     return usageError(error);
   }
 
-  pv::Random rng = options.seed ? pv::Random(*options.seed) : pv::Random::FromClock();
+  // Each picture draws only from its own seed; the digits of the file
+  // names come from a generator of their own, so a taken name never
+  // changes a picture.
+  const std::uint64_t runSeed = options.seed ? *options.seed : pv::ClockSeed();
+  pv::Random names = pv::Random::FromClock();
 
   try {
     for (long long k = 0; k < options.count; ++k) {
-      pv::GeneratePicture(state, form, rng);
-      const auto path = pv::SaveResultPicture(*state.Result, options.out, rng);
-      state.Result.reset();
+      const auto path = pv::PaintAndSave(state, form, pv::PictureSeed(runSeed, static_cast<std::uint64_t>(k)),
+                                         options.out, names);
       std::cout << path.string() << std::endl;
     }
   } catch (const pv::ImageError& error) {

@@ -1,0 +1,25 @@
+// What a picture file says about itself beyond its pixels: the text chunks
+// of a PNG file, and the SHA-256 of any file's bytes, which names a source
+// picture whatever the file is called.
+//
+// What it does not promise: text from formats other than PNG, or a check
+// that the pixels of a PNG decode (only its signature and its text chunks
+// are read).
+#pragma once
+
+#include <string>
+
+#include "imaging/image.h"
+
+namespace pictovance {
+
+// The text chunks of the PNG file at path, in the order Qt reports them.
+// Errors: kErrorFileNotFound, kErrorFileAccess, kErrorNotAnImage (the file
+// does not start with the PNG signature), kErrorDecodeFailed.
+TextEntries ReadPngTexts(const std::string& path);
+
+// The SHA-256 of the file's bytes as 64 lower-case hexadecimal digits.
+// Errors: kErrorFileNotFound, kErrorFileAccess.
+std::string FileSha256(const std::string& path);
+
+}  // namespace pictovance
