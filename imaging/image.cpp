@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#if defined(__x86_64__) || defined(__SSE2__)
+#include <immintrin.h>
+#endif
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -143,6 +146,20 @@ QImage NewWorkingImage(int width, int height) {
 
 namespace {
 
+#if defined(__x86_64__)
+// Qt's AVX2 fill returns without clearing the upper halves of the vector
+// registers. Until they are cleared, every SSE instruction (OpenCV's baseline
+// code, this program's own floating point) runs several times slower: a
+// linear resize took 1.6 ms instead of 0.3 ms after one fill.
+[[gnu::target("avx")]] void ClearUpperHalvesAvx() noexcept { _mm256_zeroupper(); }
+void ClearUpperVectorHalves() noexcept {
+  static const bool avx = __builtin_cpu_supports("avx");
+  if (avx) ClearUpperHalvesAvx();
+}
+#else
+void ClearUpperVectorHalves() noexcept {}
+#endif
+
 std::uint32_t PixelOf(Colour c) {
   const auto v = static_cast<std::uint32_t>(c);
   return 0xFF000000u | ((v & 0xFFu) << 16) | (v & 0xFF00u) | ((v >> 16) & 0xFFu);
@@ -153,6 +170,7 @@ std::uint32_t PixelOf(Colour c) {
 void Image::CreateBitmap(int width, int height, Colour colour) {
   QImage image = NewWorkingImage(width, height);
   image.fill(PixelOf(colour));
+  ClearUpperVectorHalves();
   m_bitmap->image = std::move(image);
   RefreshCache();
 }
@@ -282,6 +300,7 @@ void Image::ResizeCanvas(int width, int height, int position, Colour colour) {
   }
   QImage target = NewWorkingImage(width, height);
   target.fill(PixelOf(colour));
+  ClearUpperVectorHalves();
   if (!m_bitmap->image.isNull()) {
     QImage source = m_bitmap->image.format() == QImage::Format_RGB32
                         ? m_bitmap->image
