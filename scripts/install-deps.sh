@@ -8,7 +8,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
   qt6-image-formats-plugins qt6-qpa-plugins
   libopencv-core-dev libopencv-imgproc-dev
-  libimagequant-dev
+  libimagequant-dev libdeflate-dev zlib1g-dev
+  libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool scrot
   fonts-dejavu-core fonts-dejavu-extra
