@@ -11,6 +11,7 @@
 
 #include "imaging/bitmap_p.h"
 #include "imaging/image.h"
+#include "imaging/png_encoder.h"
 
 namespace pictovance {
 
@@ -193,16 +194,25 @@ void Image::SaveBitmap(const std::string& path) const {
   if (!file.open(QIODevice::WriteOnly)) {
     throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + file.errorString().toStdString());
   }
-  QImageWriter writer(&file, info.format);
   if (std::string_view(info.format) == "png") {
-    // Qt's PNG writer takes the zlib level as a quality: level = (100 -
-    // quality) * 9 / 91. This quality gives exactly the level asked for.
-    const int level = std::clamp<int>(m_pngCompression, 0, 9);
-    writer.setQuality(100 - (level * 91 + 8) / 9);
-  }
-  if (!writer.write(image)) {
-    file.cancelWriting();
-    throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + writer.errorString().toStdString());
+    std::vector<unsigned char> bytes;
+    try {
+      bytes = EncodePng(image, m_pngCompression, {});
+    } catch (...) {
+      file.cancelWriting();
+      throw;
+    }
+    const auto size = static_cast<qint64>(bytes.size());
+    if (file.write(reinterpret_cast<const char*>(bytes.data()), size) != size) {
+      file.cancelWriting();
+      throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + file.errorString().toStdString());
+    }
+  } else {
+    QImageWriter writer(&file, info.format);
+    if (!writer.write(image)) {
+      file.cancelWriting();
+      throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + writer.errorString().toStdString());
+    }
   }
   if (!file.commit()) {
     throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + file.errorString().toStdString());
