@@ -15,6 +15,7 @@
 #include "generator/driver.h"
 #include "generator/form.h"
 #include "generator/headless_form.h"
+#include "generator/preview.h"
 #include "generator/random.h"
 
 namespace pv = pictovance;
@@ -45,6 +46,17 @@ void Paint(benchmark::State& state) {
 BENCHMARK(Paint)->Arg(800)->Unit(benchmark::kMillisecond)->Name("Paint/800x400");
 BENCHMARK(Paint)->Arg(4000)->Unit(benchmark::kMillisecond)->Name("Paint/4000x4000")->Iterations(3);
 BENCHMARK(Paint)->Arg(9999)->Unit(benchmark::kMillisecond)->Name("Paint/9999x9999")->Iterations(1);
+
+// The preview's share of a picture: fitting a copy of an 800 x 400 picture
+// to the 400 x 300 preview area.
+void Preview(benchmark::State& state) {
+  pv::FormState form;
+  pv::HeadlessForm bench(false);
+  pv::Random rng(12345);
+  pv::GeneratePicture(form, bench, rng);
+  for (auto _ : state) pv::ShowPreview(*form.Result, bench);
+}
+BENCHMARK(Preview)->Unit(benchmark::kMillisecond)->Name("Preview/800x400");
 
 void SavePng(benchmark::State& state) {
   pv::FormState form;

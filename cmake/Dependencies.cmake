@@ -21,9 +21,20 @@ target_include_directories(pv_imagequant SYSTEM INTERFACE "${IMAGEQUANT_INCLUDE_
 target_link_libraries(pv_imagequant INTERFACE "${IMAGEQUANT_LIBRARY}")
 add_library(Pictovance::ImageQuant ALIAS pv_imagequant)
 
+# PNG files are compressed with libdeflate (zlib streams huge ones).
+find_package(ZLIB REQUIRED)
+find_path(LIBDEFLATE_INCLUDE_DIR libdeflate.h REQUIRED)
+find_library(LIBDEFLATE_LIBRARY NAMES deflate REQUIRED)
+add_library(pv_libdeflate INTERFACE)
+target_include_directories(pv_libdeflate SYSTEM INTERFACE "${LIBDEFLATE_INCLUDE_DIR}")
+target_link_libraries(pv_libdeflate INTERFACE "${LIBDEFLATE_LIBRARY}")
+add_library(Pictovance::Deflate ALIAS pv_libdeflate)
+
 if(PICTOVANCE_BUILD_TESTS)
   find_package(GTest REQUIRED)
 endif()
 if(PICTOVANCE_BUILD_BENCH)
   find_package(benchmark REQUIRED)
+  # libpng with its default settings is the yardstick of the save benchmark.
+  find_package(PNG REQUIRED)
 endif()

@@ -7,6 +7,7 @@
 // BackColor.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -31,13 +32,26 @@ inline void PaintDots(Image& canvas, int i, int top, int bottom, int maxX, int m
                       std::int32_t currentIndex, bool mirrorX, bool mirrorY, bool thickPen,
                       const ColourSources& colours, Random& rng) {
   if (colours.PaletteMode) {
-    const Colour colour = colours.Palette[static_cast<std::size_t>(currentIndex)];
-    for (int j = top; j <= bottom; ++j) {
-      canvas.SetLineColor(colour);
-      const int width = rng.RandomInt(3) + 1;
-      canvas.SetLineWidth(thickPen ? width : 1);
-      canvas.DrawPoint(i, j);
+    // Every dot of the column has the same colour, so the column is painted
+    // as the union of its dots, after the same draws.
+    if (top > bottom) return;
+    canvas.SetLineColor(colours.Palette[static_cast<std::size_t>(currentIndex)]);
+    const std::int64_t count = std::int64_t{bottom} - top + 1;
+    if (!thickPen) {
+      rng.RandomInt3Run(count, [](std::int32_t) {});
+      canvas.SetLineWidth(1);
+      canvas.DrawLine(i, top, i, bottom);
+      return;
     }
+    constexpr int kChunk = 512;
+    std::uint8_t widths[kChunk];
+    for (std::int64_t done = 0; done < count; done += kChunk) {
+      const int n = static_cast<int>(std::min<std::int64_t>(kChunk, count - done));
+      std::uint8_t* out = widths;
+      rng.RandomInt3Run(n, [&out](std::int32_t w) { *out++ = static_cast<std::uint8_t>(w + 1); });
+      canvas.DrawDots(i, static_cast<int>(top + done), widths, n);
+    }
+    canvas.SetLineWidth(widths[(count - 1) % kChunk]);
     return;
   }
   const Image& source = colours.Sources[static_cast<std::size_t>(currentIndex - 1)];

@@ -60,6 +60,29 @@ class Random {
     return static_cast<std::int32_t>(span * u);  // truncation toward zero
   }
 
+  // count draws of RandomInt(3) in a row, each value (0..3) handed to sink
+  // in turn: the same draws and values as count calls of RandomInt(3), for
+  // loops that take one per pixel. The generator's state stays in registers
+  // while sink writes pixels, and no floating point is needed: for a span
+  // of 4 the scaled draw 4 (x >> 11) 2^-53 is exact and truncates to x >> 62.
+  template <class Sink>
+  void RandomInt3Run(std::int64_t count, Sink&& sink) {
+    while (count > 0 && m_scriptLeft != 0) {
+      sink(RandomInt(3));
+      --count;
+    }
+    if (count <= 0) return;
+    m_draws += static_cast<std::uint64_t>(count);
+    std::uint64_t s0 = m_s[0], s1 = m_s[1], s2 = m_s[2], s3 = m_s[3];
+    for (std::int64_t k = 0; k < count; ++k) {
+      sink(static_cast<std::int32_t>(Step(s0, s1, s2, s3) >> 62));
+    }
+    m_s[0] = s0;
+    m_s[1] = s1;
+    m_s[2] = s2;
+    m_s[3] = s3;
+  }
+
   // A random index from 1 to n.
   std::int32_t RandomIndex(std::int32_t n) { return RandomInt(n - 1) + 1; }
 
@@ -90,16 +113,17 @@ class Random {
   }
 
  private:
-  std::uint64_t Next() {
-    // xoshiro256++
-    const std::uint64_t result = Rotl(m_s[0] + m_s[3], 23) + m_s[0];
-    const std::uint64_t t = m_s[1] << 17;
-    m_s[2] ^= m_s[0];
-    m_s[3] ^= m_s[1];
-    m_s[1] ^= m_s[2];
-    m_s[0] ^= m_s[3];
-    m_s[2] ^= t;
-    m_s[3] = Rotl(m_s[3], 45);
+  std::uint64_t Next() { return Step(m_s[0], m_s[1], m_s[2], m_s[3]); }
+  // xoshiro256++
+  static std::uint64_t Step(std::uint64_t& s0, std::uint64_t& s1, std::uint64_t& s2, std::uint64_t& s3) {
+    const std::uint64_t result = Rotl(s0 + s3, 23) + s0;
+    const std::uint64_t t = s1 << 17;
+    s2 ^= s0;
+    s3 ^= s1;
+    s1 ^= s2;
+    s0 ^= s3;
+    s2 ^= t;
+    s3 = Rotl(s3, 45);
     return result;
   }
   static std::uint64_t Rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }

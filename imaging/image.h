@@ -200,6 +200,12 @@ class Image {
     DrawThickPoint(x, y);
   }
 
+  // count dots of the pen's colour at (x, y), (x, y + 1), ..., dot k of
+  // width widths[k] (1 to 4): the pixels of count DrawPoint calls with those
+  // widths. The dots share one colour, so their order does not matter and
+  // each pixel is written once. The pen's width is left as it was.
+  void DrawDots(int x, int y, const std::uint8_t* widths, int count) noexcept;
+
   void DrawLine(int x1, int y1, int x2, int y2) noexcept;
 
   // --- Files ----------------------------------------------------------

@@ -12,6 +12,7 @@
 
 #include "imaging/bitmap_p.h"
 #include "imaging/image.h"
+#include "imaging/png_encoder.h"
 
 namespace pictovance {
 
@@ -197,20 +198,31 @@ void Image::SaveBitmap(const std::string& path) const {
     throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + file.errorString().toStdString(),
                      cause);
   }
-  QImageWriter writer(&file, info.format);
   if (std::string_view(info.format) == "png") {
-    // Qt's PNG writer takes the zlib level as a quality: level = (100 -
-    // quality) * 9 / 91. This quality gives exactly the level asked for.
-    const int level = std::clamp<int>(m_pngCompression, 0, 9);
-    writer.setQuality(100 - (level * 91 + 8) / 9);
-  }
-  QImage tagged = image;  // the texts ride on a shallow copy
-  for (const auto& [key, value] : m_texts) tagged.setText(QString::fromUtf8(key), QString::fromUtf8(value));
-  if (!writer.write(tagged)) {
-    const int cause = errno;
-    file.cancelWriting();
-    throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + writer.errorString().toStdString(),
-                     cause);
+    std::vector<unsigned char> bytes;
+    try {
+      bytes = EncodePng(image, m_pngCompression, m_texts);
+    } catch (...) {
+      file.cancelWriting();
+      throw;
+    }
+    const auto size = static_cast<qint64>(bytes.size());
+    if (file.write(reinterpret_cast<const char*>(bytes.data()), size) != size) {
+      const int cause = errno;
+      file.cancelWriting();
+      throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + file.errorString().toStdString(),
+                       cause);
+    }
+  } else {
+    QImage tagged = image;  // the texts ride on a shallow copy
+    for (const auto& [key, value] : m_texts) tagged.setText(QString::fromUtf8(key), QString::fromUtf8(value));
+    QImageWriter writer(&file, info.format);
+    if (!writer.write(tagged)) {
+      const int cause = errno;
+      file.cancelWriting();
+      throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + writer.errorString().toStdString(),
+                       cause);
+    }
   }
   if (!file.commit()) {
     const int cause = errno;

@@ -8,7 +8,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev qt6-svg-dev
   qt6-image-formats-plugins qt6-qpa-plugins
   libopencv-core-dev libopencv-imgproc-dev
-  libimagequant-dev
+  libimagequant-dev libdeflate-dev zlib1g-dev
+  libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool scrot openbox x11-utils
   scdoc desktop-file-utils appstream dpkg-dev file groff-base

@@ -83,6 +83,27 @@ INSTANTIATE_TEST_SUITE_P(Ranges, RandomIntRangeTest,
                                          RangeCase{3, 0, 3}, RangeCase{15, 0, 15}, RangeCase{16, 0, 16},
                                          RangeCase{-1, -1, 0}, RangeCase{-3, -3, 0}));
 
+// The run of pen-width draws gives what RandomInt(3) gives, draw for draw,
+// after a script as well as on the generator's own sequence.
+TEST(RandomTest, RandomInt3RunsGiveTheValuesOfRandomInt3) {
+  for (std::uint64_t seed = 0; seed < 50; ++seed) {
+    SCOPED_TRACE(seed);
+    Random run(seed), single(seed);
+    const std::vector<double> script = {0.0, 0.2499, 0.25, 0.74, 0.9999};
+    if (seed % 2 == 0) {
+      run.Script(script);
+      single.Script(script);
+    }
+    const std::int64_t count = static_cast<std::int64_t>(seed * 37 % 1000);
+    std::vector<std::int32_t> values;
+    run.RandomInt3Run(count, [&values](std::int32_t v) { values.push_back(v); });
+    ASSERT_EQ(values.size(), static_cast<std::size_t>(count));
+    for (const std::int32_t v : values) ASSERT_EQ(v, single.RandomInt(3));
+    EXPECT_EQ(run.DrawCount(), single.DrawCount());
+    EXPECT_EQ(run.RandomUnit(), single.RandomUnit());
+  }
+}
+
 TEST(RandomTest, RandomIntTakesOneDrawEvenForZero) {
   Random rng(3);
   rng.RandomInt(0);

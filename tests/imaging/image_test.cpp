@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "imaging/qt_bridge.h"
+#include "tests/imaging/pictures.h"
 
 namespace pictovance {
 namespace {
@@ -128,6 +129,42 @@ TEST(ImageDrawTest, DrawingOnAnEmptyImageDoesNothing) {
   image.DrawLine(0, 0, 10, 10);
   EXPECT_EQ(image.Width(), 0);
   EXPECT_EQ(image.BitmapType(), 0);
+}
+
+// A column of dots of random widths paints what the same dots drawn one by
+// one paint, at every edge, over a picture whose pixels all differ, and
+// writes a shared picture only after detaching from it.
+TEST(ImageDrawTest, DotColumnsPaintWhatTheirDotsPaintOneByOne) {
+  unsigned seed = 7;
+  const auto next = [&seed](int n) {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<int>((seed >> 8) % static_cast<unsigned>(n));
+  };
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int w = 1 + next(9), h = 1 + next(12);
+    const int x = next(w + 6) - 3, y = next(h + 8) - 5;
+    std::vector<std::uint8_t> widths(static_cast<std::size_t>(next(h + 6)));
+    for (auto& width : widths) width = static_cast<std::uint8_t>(1 + next(4));
+    SCOPED_TRACE(testing::Message() << w << "x" << h << " at " << x << ", " << y << ", " << widths.size()
+                                    << " dots");
+    const auto pattern = [](int px, int py) { return px | py << 8; };
+    Image column = test_pictures::Paint(w, h, pattern);
+    Image dots = test_pictures::Paint(w, h, pattern);
+    const Picture held = column.GetPicture();
+    column.SetLineColor(kWhite);
+    dots.SetLineColor(kWhite);
+    column.SetLineWidth(2);
+    column.DrawDots(x, y, widths.data(), static_cast<int>(widths.size()));
+    for (std::size_t k = 0; k < widths.size(); ++k) {
+      dots.SetLineWidth(widths[k]);
+      dots.DrawPoint(x, y + static_cast<int>(k));
+    }
+    ASSERT_EQ(column.LineWidth(), 2);
+    ASSERT_TRUE(PixelsAre(column, [&](int px, int py) { return dots.GetColorAt(px, py); }));
+    Image kept;
+    kept.AssignPicture(held);
+    ASSERT_TRUE(PixelsAre(kept, pattern));
+  }
 }
 
 struct LineCase {
