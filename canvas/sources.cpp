@@ -16,7 +16,12 @@ constexpr int kWorkingKind = 4;
 // appended.
 void LoadAndStore(FormState& state, Form& form, const std::string& path) {
   Image g;
-  g.LoadBitmap(path);
+  // A drawing is drawn at the canvas size when that is fixed, else at its own.
+  if (state.FixedSize) {
+    g.LoadBitmap(path, state.CanvasW, state.CanvasH);
+  } else {
+    g.LoadBitmap(path);
+  }
   g.SetBackColor(form.PreviewTag());
   if (g.BitmapType() != kWorkingKind) g.ChangeColorDepth(0, kWorkingKind, 0);
   if (state.FixedSize) {
