@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
-  qt6-image-formats-plugins qt6-qpa-plugins
+  qt6-image-formats-plugins qt6-qpa-plugins libqt6svg6
   libopencv-core-dev libopencv-imgproc-dev
   libimagequant-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
