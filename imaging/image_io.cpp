@@ -84,6 +84,7 @@ FileCheck CheckPng(QFile& file, QSize& claimed) {
   if (!in.Skip(8)) return FileCheck::kCutOff;
   std::int64_t rawBytes = 0;
   std::int64_t dataBytes = 0;
+  QSize header;
   for (;;) {
     const std::int64_t length = in.Number(4);
     const std::int64_t type = in.Number(4);
@@ -96,13 +97,16 @@ FileCheck CheckPng(QFile& file, QSize& claimed) {
       const std::int64_t colourType = in.Number(1);
       if (colourType < 0) return FileCheck::kCutOff;
       const int channels = colourType == 2 ? 3 : colourType == 4 ? 2 : colourType == 6 ? 4 : 1;
-      claimed = QSize(static_cast<int>(std::min<std::int64_t>(width, INT_MAX)),
-                      static_cast<int>(std::min<std::int64_t>(height, INT_MAX)));
+      header = QSize(static_cast<int>(std::min<std::int64_t>(width, INT_MAX)),
+                     static_cast<int>(std::min<std::int64_t>(height, INT_MAX)));
       rawBytes = height * (1 + (width * channels * depth + 7) / 8);
       if (!in.Skip(length - 10 + 4)) return FileCheck::kCutOff;
       continue;
     }
-    if (type == 0x49444154) dataBytes += length;  // IDAT
+    if (type == 0x49444154) {  // IDAT: the header is complete, its size known
+      dataBytes += length;
+      claimed = header;
+    }
     if (!in.Skip(length + 4)) return FileCheck::kCutOff;
     if (type == 0x49454E44) break;  // IEND
   }
@@ -120,6 +124,7 @@ FileCheck CheckJpeg(QFile& file, QSize& claimed) {
   ByteStream in(file);
   if (in.Next() != 0xFF || in.Next() != 0xD8) return FileCheck::kCorrupt;
   std::int64_t blocks = 0;
+  QSize header;
   int marker = -1;  // a marker already read while skipping scan data
   for (;;) {
     if (marker < 0) {
@@ -144,7 +149,7 @@ FileCheck CheckJpeg(QFile& file, QSize& claimed) {
       const std::int64_t height = in.Number(2);
       const std::int64_t width = in.Number(2);
       if (width < 0 || height < 0) return FileCheck::kCutOff;
-      claimed = QSize(static_cast<int>(width), static_cast<int>(height));
+      header = QSize(static_cast<int>(width), static_cast<int>(height));
       const bool arithmetic = m >= 0xC9;
       if (!arithmetic) blocks = ((width + 7) / 8) * ((height + 7) / 8);
       if (!in.Skip(length - 7)) return FileCheck::kCutOff;
@@ -152,6 +157,7 @@ FileCheck CheckJpeg(QFile& file, QSize& claimed) {
     }
     if (!in.Skip(length - 2)) return FileCheck::kCutOff;
     if (m != 0xDA) continue;
+    claimed = header;  // a scan begins: the header is complete, its size known
     // Entropy-coded data runs to the next marker that is neither a
     // stuffed zero nor a restart marker.
     for (;;) {
@@ -219,7 +225,8 @@ FileCheck CheckBmp(QFile& file) {
 }
 
 // The check for the format, on a file of its own so the reader's position
-// is not disturbed. claimed is the size the header names, where known.
+// is not disturbed. claimed is the size a complete header names, where
+// the file gets as far as its pixel data.
 FileCheck CheckFile(const QString& name, const QByteArray& format, QSize& claimed) {
   QFile file(name);
   if (!file.open(QIODevice::ReadOnly)) return FileCheck::kFine;  // the decoder reports it
@@ -321,16 +328,15 @@ void Image::LoadBitmap(const std::string& path, int drawWidth, int drawHeight) {
   if (TooLarge(claimed)) {
     throw ImageError(kErrorTooLarge, "Picture too large (" + SizeText(claimed) + "): " + path);
   }
-  switch (check) {
-    case FileCheck::kFine:
-      break;
-    case FileCheck::kCutOff:
-      throw ImageError(kErrorDecodeFailed, "Cannot decode " + path + ": the file is cut off");
-    case FileCheck::kCorrupt:
-      throw ImageError(kErrorDecodeFailed, "Cannot decode " + path + ": the file is corrupt");
-    case FileCheck::kTooShort:
-      throw ImageError(kErrorDecodeFailed,
-                       "Cannot decode " + path + ": the file is too short for the size it claims");
+  if (check == FileCheck::kCutOff) {
+    throw ImageError(kErrorDecodeFailed, "Cannot decode " + path + ": the file is cut off");
+  }
+  if (check == FileCheck::kCorrupt) {
+    throw ImageError(kErrorDecodeFailed, "Cannot decode " + path + ": the file is corrupt");
+  }
+  if (check == FileCheck::kTooShort) {
+    throw ImageError(kErrorDecodeFailed,
+                     "Cannot decode " + path + ": the file is too short for the size it claims");
   }
   if (!reader.canRead()) {
     throw ImageError(kErrorNotAnImage, "Not a picture in a known format: " + path);

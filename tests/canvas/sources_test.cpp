@@ -197,7 +197,8 @@ TEST_P(DrawingSourceTest, IsDrawnAtTheFixedSizeOrItsOwn) {
       path,
       "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='100' viewBox='0 0 200 100'>"
       "<rect x='0' y='10' width='100' height='90' fill='#ff0000'/>"
-      "<rect x='100' y='10' width='100' height='90' fill='#0000ff'/></svg>");
+      "<rect x='100' y='10' width='100' height='90' fill='#0000ff'/>"
+      "<rect x='0' y='10' width='10' height='90' fill='#00ff00'/></svg>");
   SetFields(row.width, row.height);
   ASSERT_EQ(LoadSourcePicture(state, form, path), 0);
   ExpectSource(0, row.storedW, row.storedH);
