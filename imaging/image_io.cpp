@@ -11,6 +11,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QImageWriter>
 #include <algorithm>
@@ -272,6 +273,21 @@ class JpegWarningCatcher {
   bool m_active;
 };
 
+// Qt draws the text of a drawing through its font database, which exists
+// only with a QGuiApplication (without one, Qt aborts the process). The
+// window has one; for the renderer and the tests one is made on first need,
+// off screen, and kept for the life of the process.
+void EnsureFontsForDrawing() {
+  if (QCoreApplication::instance() != nullptr) return;  // the window's, or the host's
+  static int argc = 3;
+  static char name[] = "pictovance";
+  static char option[] = "-platform";
+  static char platform[] = "offscreen";
+  static char* argv[] = {name, option, platform, nullptr};
+  static QGuiApplication* application = new QGuiApplication(argc, argv);
+  (void)application;
+}
+
 bool TooLarge(const QSize& size) {
   return static_cast<std::int64_t>(size.width()) * size.height() > kMaxLoadPixels;
 }
@@ -353,7 +369,10 @@ void Image::LoadBitmap(const std::string& path, int drawWidth, int drawHeight) {
   if (size.isValid() && TooLarge(size)) {
     throw ImageError(kErrorTooLarge, "Picture too large (" + SizeText(size) + "): " + path);
   }
-  if (drawn) reader.setScaledSize(size);
+  if (drawn) {
+    EnsureFontsForDrawing();
+    reader.setScaledSize(size);
+  }
   // Qt refuses to decode beyond its allocation limit; raise it to ours.
   QImageReader::setAllocationLimit(static_cast<int>(kMaxLoadPixels * 4 / (1024 * 1024)) + 64);
   QImage image = reader.read();

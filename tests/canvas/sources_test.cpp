@@ -181,7 +181,8 @@ TEST_F(SourcesTest, PaletteAndOtherFormatsAreStoredInTheWorkingKind) {
 
 // A 200 x 100 drawing, red on its left half and blue on its right, with a
 // transparent strip along the top that loads as white and a green one down
-// the left edge that a fitted (trimmed) copy would lose.
+// the left edge that a fitted (trimmed) copy would lose. Its bit of text
+// needs Qt's fonts, which a program without a window must still reach.
 struct DrawingRow {
   const char* width;
   const char* height;
@@ -198,7 +199,8 @@ TEST_P(DrawingSourceTest, IsDrawnAtTheFixedSizeOrItsOwn) {
       "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='100' viewBox='0 0 200 100'>"
       "<rect x='0' y='10' width='100' height='90' fill='#ff0000'/>"
       "<rect x='100' y='10' width='100' height='90' fill='#0000ff'/>"
-      "<rect x='0' y='10' width='10' height='90' fill='#00ff00'/></svg>");
+      "<rect x='0' y='10' width='10' height='90' fill='#00ff00'/>"
+      "<text x='150' y='8' font-size='6'>text needs fonts</text></svg>");
   SetFields(row.width, row.height);
   ASSERT_EQ(LoadSourcePicture(state, form, path), 0);
   ExpectSource(0, row.storedW, row.storedH);
