@@ -10,6 +10,7 @@ packages=(
   libopencv-core-dev libopencv-imgproc-dev
   libimagequant-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  clang libclang-rt-14-dev llvm
   xvfb xauth xdotool scrot
   fonts-dejavu-core fonts-dejavu-extra
 )
