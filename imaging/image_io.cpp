@@ -97,10 +97,12 @@ FileCheck CheckPng(QFile& file, QSize& claimed) {
       const std::int64_t depth = in.Number(1);
       const std::int64_t colourType = in.Number(1);
       if (colourType < 0) return FileCheck::kCutOff;
+      // The format allows sides up to 2^31 - 1 and 16 bits a sample.
+      if (width > INT_MAX || height > INT_MAX || depth > 16) return FileCheck::kCorrupt;
+      header = QSize(static_cast<int>(width), static_cast<int>(height));
       const int channels = colourType == 2 ? 3 : colourType == 4 ? 2 : colourType == 6 ? 4 : 1;
-      header = QSize(static_cast<int>(std::min<std::int64_t>(width, INT_MAX)),
-                     static_cast<int>(std::min<std::int64_t>(height, INT_MAX)));
-      rawBytes = height * (1 + (width * channels * depth + 7) / 8);
+      // Beyond the load limit the size alone refuses the file.
+      if (width * height <= kMaxLoadPixels) rawBytes = height * (1 + (width * channels * depth + 7) / 8);
       if (!in.Skip(length - 10 + 4)) return FileCheck::kCutOff;
       continue;
     }
@@ -221,6 +223,9 @@ FileCheck CheckBmp(QFile& file) {
     return FileCheck::kFine;  // an unknown layout: the decoder decides
   }
   if (compression != 0 && compression != 3) return FileCheck::kFine;
+  // Sizes beyond the load limit or odd sample sizes are the decoder's to
+  // refuse; below them the sums cannot overflow.
+  if (std::abs(width) * std::abs(height) > kMaxLoadPixels || bits > 64) return FileCheck::kFine;
   const std::int64_t rowBytes = (static_cast<std::int64_t>(bits) * std::abs(width) + 31) / 32 * 4;
   return offset + rowBytes * std::abs(height) > size ? FileCheck::kCutOff : FileCheck::kFine;
 }
