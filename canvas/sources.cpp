@@ -18,7 +18,12 @@ constexpr int kWorkingKind = 4;
 // appended.
 void LoadAndStore(FormState& state, Form& form, const std::string& path) {
   Image g;
-  g.LoadBitmap(path);
+  // A drawing is drawn at the canvas size when that is fixed, else at its own.
+  if (state.FixedSize) {
+    g.LoadBitmap(path, state.CanvasW, state.CanvasH);
+  } else {
+    g.LoadBitmap(path);
+  }
   // Named by its bytes, so a recipe can find the same file again under any
   // name.
   SourceFile origin{std::filesystem::path(path).filename().string(),

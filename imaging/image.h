@@ -209,16 +209,24 @@ class Image {
   void DrawLine(int x1, int y1, int x2, int y2) noexcept;
 
   // --- Files ----------------------------------------------------------
-  // Reads PNG, JPEG, BMP, GIF, TIFF, WebP and the other formats Qt's image
+  // Reads PNG, JPEG, BMP, GIF, TIFF, WebP, SVG and the other formats Qt's image
   // plugins know. Errors: kErrorFileNotFound, kErrorFileAccess (a folder
   // or an unreadable file), kErrorNotAnImage (empty or unknown format),
   // kErrorTooLarge (over kMaxLoadPixels), kErrorDecodeFailed (truncated or
-  // corrupt). The image is unchanged after a failed load.
+  // corrupt, or too short for the size its header claims). The headers of
+  // PNG, JPEG and BMP files are checked against the file's length before
+  // any pixel is decoded. The image is unchanged after a failed load.
   void LoadBitmap(const std::string& path);
+  // The same; a drawing (SVG), which has no pixels of its own, is drawn at
+  // drawWidth x drawHeight, or at the size it names when either is 0.
+  // Pictures with pixels ignore the size.
+  void LoadBitmap(const std::string& path, int drawWidth, int drawHeight);
   // Writes the bitmap in SaveFormat; a path without an extension gets the
   // format's (".png"). The file appears complete or not at all: it is
-  // written beside its final name and renamed into place. Errors:
-  // kErrorWriteFailed, with a description naming the cause.
+  // written beside its final name, flushed to the disk and renamed into
+  // place; on any failure nothing new is left behind. Errors:
+  // kErrorWriteFailed, with a description naming the cause (the system's
+  // text, such as "No space left on device").
   void SaveBitmap(const std::string& path) const;
 
   // --- Geometry -------------------------------------------------------

@@ -1,13 +1,24 @@
 // Reading picture files into an image and writing its bitmap to files.
+//
+// Before a file is decoded, its headers are checked against what the file
+// can hold, so that a few bytes cannot make a decoder spend gigabytes on a
+// picture that then turns out to be cut off or corrupt.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSaveFile>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 
 #include "imaging/bitmap_p.h"
@@ -18,22 +29,156 @@ namespace pictovance {
 
 namespace {
 
-// Qt's JPEG and BMP readers hand back a cut-off file with the missing part
-// filled in. These checks turn such files into decode errors.
-
-// libjpeg reports a cut-off file as a warning that Qt passes to its message
-// handler; the handler is swapped in only around one decode.
-thread_local bool t_jpegCutOff = false;
-QtMessageHandler t_previousHandler = nullptr;
-
-void CatchCutOffJpeg(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-  // "Premature end of JPEG file", or "premature end of data segment" when
-  // the reader pads the stream itself.
-  if (message.contains(QLatin1String("premature end"), Qt::CaseInsensitive)) {
-    t_jpegCutOff = true;
-    return;
+// Reads a file front to back in blocks; the JPEG check walks every byte.
+class ByteStream {
+ public:
+  explicit ByteStream(QFile& file) : m_file(file) {}
+  // The next byte, or -1 at the end of the file.
+  int Next() {
+    if (m_at == m_buffer.size()) {
+      m_buffer = m_file.read(kBlock);
+      m_at = 0;
+      if (m_buffer.isEmpty()) return -1;
+    }
+    return static_cast<unsigned char>(m_buffer[m_at++]);
   }
-  if (t_previousHandler != nullptr) t_previousHandler(type, context, message);
+  // Reads a big-endian number of `bytes` bytes; -1 at the end of the file.
+  std::int64_t Number(int bytes) {
+    std::int64_t value = 0;
+    for (int i = 0; i < bytes; ++i) {
+      const int b = Next();
+      if (b < 0) return -1;
+      value = value << 8 | b;
+    }
+    return value;
+  }
+  // False when the file ends first.
+  bool Skip(std::int64_t count) {
+    const std::int64_t buffered = std::min<std::int64_t>(count, m_buffer.size() - m_at);
+    m_at += static_cast<qsizetype>(buffered);
+    count -= buffered;
+    if (count == 0) return true;
+    const qint64 target = m_file.pos() + count;
+    if (target > m_file.size()) return false;
+    return m_file.seek(target);
+  }
+
+ private:
+  static constexpr qint64 kBlock = 1 << 16;
+  QFile& m_file;
+  QByteArray m_buffer;
+  qsizetype m_at = 0;
+};
+
+enum class FileCheck { kFine, kCutOff, kCorrupt, kTooShort };
+
+// Deflate cannot shrink data by more than 1032 to 1; the slack covers the
+// stream's own header and trailer.
+constexpr std::int64_t kMaxDeflateRatio = 1032;
+constexpr std::int64_t kDeflateSlack = 64;
+
+// Walks the chunks of a PNG without decoding them: every chunk must lie
+// inside the file (a length beyond its end would make the decoder reserve
+// that much), the file must reach its end chunk, and the image data must be
+// large enough to inflate to the rows the header promises.
+FileCheck CheckPng(QFile& file, QSize& claimed) {
+  ByteStream in(file);
+  if (!in.Skip(8)) return FileCheck::kCutOff;
+  std::int64_t rawBytes = 0;
+  std::int64_t dataBytes = 0;
+  QSize header;
+  for (;;) {
+    const std::int64_t length = in.Number(4);
+    const std::int64_t type = in.Number(4);
+    if (length < 0 || type < 0) return FileCheck::kCutOff;
+    if (length > 0x7FFFFFFF) return FileCheck::kCorrupt;
+    if (type == 0x49484452 && length >= 13) {  // IHDR
+      const std::int64_t width = in.Number(4);
+      const std::int64_t height = in.Number(4);
+      const std::int64_t depth = in.Number(1);
+      const std::int64_t colourType = in.Number(1);
+      if (colourType < 0) return FileCheck::kCutOff;
+      // The format allows sides up to 2^31 - 1 and 16 bits a sample.
+      if (width > INT_MAX || height > INT_MAX || depth > 16) return FileCheck::kCorrupt;
+      header = QSize(static_cast<int>(width), static_cast<int>(height));
+      const int channels = colourType == 2 ? 3 : colourType == 4 ? 2 : colourType == 6 ? 4 : 1;
+      // Beyond the load limit the size alone refuses the file.
+      if (width * height <= kMaxLoadPixels) rawBytes = height * (1 + (width * channels * depth + 7) / 8);
+      if (!in.Skip(length - 10 + 4)) return FileCheck::kCutOff;
+      continue;
+    }
+    if (type == 0x49444154) {  // IDAT: the header is complete, its size known
+      dataBytes += length;
+      claimed = header;
+    }
+    if (!in.Skip(length + 4)) return FileCheck::kCutOff;
+    if (type == 0x49454E44) break;  // IEND
+  }
+  if (dataBytes * kMaxDeflateRatio + kDeflateSlack < rawBytes) return FileCheck::kTooShort;
+  return FileCheck::kFine;
+}
+
+// Walks the markers of a JPEG: the scans must end in the end-of-image
+// marker (libjpeg pads a cut-off scan and warns, and only its first
+// warning is ever shown), markers must follow each other without stray
+// bytes, and the file must be long enough for its size. A Huffman-coded
+// scan spends at least one bit on every 8 x 8 block of its full-resolution
+// component; arithmetic coding has no such floor, so it is not bounded here.
+FileCheck CheckJpeg(QFile& file, QSize& claimed) {
+  ByteStream in(file);
+  if (in.Next() != 0xFF || in.Next() != 0xD8) return FileCheck::kCorrupt;
+  std::int64_t blocks = 0;
+  QSize header;
+  int marker = -1;  // a marker already read while skipping scan data
+  for (;;) {
+    if (marker < 0) {
+      const int b = in.Next();
+      if (b < 0) return FileCheck::kCutOff;
+      if (b != 0xFF) return FileCheck::kCorrupt;
+      do {
+        marker = in.Next();
+      } while (marker == 0xFF);  // fill bytes
+      if (marker < 0) return FileCheck::kCutOff;
+    }
+    const int m = marker;
+    marker = -1;
+    if (m == 0xD9) break;  // end of image
+    if (m == 0x01 || (m >= 0xD0 && m <= 0xD7)) continue;
+    const std::int64_t length = in.Number(2);
+    if (length < 0) return FileCheck::kCutOff;
+    if (length < 2) return FileCheck::kCorrupt;
+    const bool frame = m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
+    if (frame && length >= 8) {
+      in.Number(1);  // sample precision
+      const std::int64_t height = in.Number(2);
+      const std::int64_t width = in.Number(2);
+      if (width < 0 || height < 0) return FileCheck::kCutOff;
+      header = QSize(static_cast<int>(width), static_cast<int>(height));
+      const bool arithmetic = m >= 0xC9;
+      if (!arithmetic) blocks = ((width + 7) / 8) * ((height + 7) / 8);
+      if (!in.Skip(length - 7)) return FileCheck::kCutOff;
+      continue;
+    }
+    if (!in.Skip(length - 2)) return FileCheck::kCutOff;
+    if (m != 0xDA) continue;
+    claimed = header;  // a scan begins: the header is complete, its size known
+    // Entropy-coded data runs to the next marker that is neither a
+    // stuffed zero nor a restart marker.
+    for (;;) {
+      int b = in.Next();
+      if (b < 0) return FileCheck::kCutOff;
+      if (b != 0xFF) continue;
+      do {
+        b = in.Next();
+      } while (b == 0xFF);
+      if (b < 0) return FileCheck::kCutOff;
+      if (b == 0 || (b >= 0xD0 && b <= 0xD7)) continue;
+      marker = b;
+      break;
+    }
+  }
+  if (file.size() * 8 < blocks) return FileCheck::kTooShort;
+  return FileCheck::kFine;
 }
 
 std::uint32_t LittleEndian32(const QByteArray& bytes, int at) {
@@ -52,13 +197,12 @@ std::uint32_t LittleEndian16(const QByteArray& bytes, int at) {
 // offset plus the rows its header promises. Two header layouts exist: the
 // old 12-byte one (16-bit sizes, no compression field) and the 40-byte one
 // with its later extensions (32-bit sizes, compression at byte 30).
-bool BmpIsCutOff(const QString& name) {
+// Run-length data can skip whole rows, so it has no size to check.
+FileCheck CheckBmp(QFile& file) {
   constexpr int kFileHeader = 14;
-  QFile file(name);
-  if (!file.open(QIODevice::ReadOnly)) return false;  // the decoder reports it
   const qint64 size = file.size();
   const QByteArray header = file.read(kFileHeader + 20);
-  if (header.size() < kFileHeader + 4) return true;
+  if (header.size() < kFileHeader + 4) return FileCheck::kCutOff;
   const std::uint32_t offset = LittleEndian32(header, 10);
   const std::uint32_t infoSize = LittleEndian32(header, kFileHeader);
   std::int64_t width = 0;
@@ -66,29 +210,122 @@ bool BmpIsCutOff(const QString& name) {
   std::uint32_t bits = 0;
   std::uint32_t compression = 0;
   if (infoSize == 12) {
-    if (header.size() < kFileHeader + 12) return true;
+    if (header.size() < kFileHeader + 12) return FileCheck::kCutOff;
     width = LittleEndian16(header, 18);
     height = LittleEndian16(header, 20);
     bits = LittleEndian16(header, 24);
   } else if (infoSize >= 16) {
-    if (header.size() < kFileHeader + (infoSize >= 20 ? 20 : 16)) return true;
+    if (header.size() < kFileHeader + (infoSize >= 20 ? 20 : 16)) return FileCheck::kCutOff;
     width = static_cast<std::int32_t>(LittleEndian32(header, 18));
     height = static_cast<std::int32_t>(LittleEndian32(header, 22));
     bits = LittleEndian16(header, 28);
     if (infoSize >= 20) compression = LittleEndian32(header, 30);
   } else {
-    return false;  // an unknown layout: the decoder decides
+    return FileCheck::kFine;  // an unknown layout: the decoder decides
   }
-  if (compression != 0 && compression != 3) return false;  // run-length data has no fixed size
+  if (compression != 0 && compression != 3) return FileCheck::kFine;
+  // Sizes beyond the load limit or odd sample sizes are the decoder's to
+  // refuse; below them the sums cannot overflow.
+  if (std::abs(width) * std::abs(height) > kMaxLoadPixels || bits > 64) return FileCheck::kFine;
   const std::int64_t rowBytes = (static_cast<std::int64_t>(bits) * std::abs(width) + 31) / 32 * 4;
-  return offset + rowBytes * std::abs(height) > size;
+  return offset + rowBytes * std::abs(height) > size ? FileCheck::kCutOff : FileCheck::kFine;
+}
+
+// The check for the format, on a file of its own so the reader's position
+// is not disturbed. claimed is the size a complete header names, where
+// the file gets as far as its pixel data.
+FileCheck CheckFile(const QString& name, const QByteArray& format, QSize& claimed) {
+  QFile file(name);
+  if (!file.open(QIODevice::ReadOnly)) return FileCheck::kFine;  // the decoder reports it
+  if (format == "png") return CheckPng(file, claimed);
+  if (format == "jpeg" || format == "jpg") return CheckJpeg(file, claimed);
+  if (format == "bmp") return CheckBmp(file);
+  return FileCheck::kFine;
+}
+
+// libjpeg's warnings reach Qt's message handler, which is swapped in only
+// while one JPEG is read. libjpeg shows only the first warning of a
+// decoder, so any warning counts except the few that leave the pixels
+// intact; a cut-off file behind such a warning is caught by CheckJpeg.
+thread_local bool t_jpegWarned = false;
+QtMessageHandler t_previousHandler = nullptr;
+
+void CatchJpegWarning(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (context.category != nullptr && std::strcmp(context.category, "qt.gui.imageio.jpeg") == 0) {
+    const bool harmless = message.contains(QLatin1String("JFIF revision")) ||
+                          message.contains(QLatin1String("ICC")) || message.contains(QLatin1String("Adobe"));
+    if (!harmless) t_jpegWarned = true;
+    return;
+  }
+  if (t_previousHandler != nullptr) t_previousHandler(type, context, message);
+}
+
+// Holds the JPEG warning handler for one read.
+class JpegWarningCatcher {
+ public:
+  explicit JpegWarningCatcher(bool active) : m_active(active) {
+    if (!m_active) return;
+    t_jpegWarned = false;
+    t_previousHandler = qInstallMessageHandler(CatchJpegWarning);
+  }
+  ~JpegWarningCatcher() {
+    if (m_active) qInstallMessageHandler(t_previousHandler);
+  }
+  JpegWarningCatcher(const JpegWarningCatcher&) = delete;
+  JpegWarningCatcher& operator=(const JpegWarningCatcher&) = delete;
+  bool Warned() const { return m_active && t_jpegWarned; }
+
+ private:
+  bool m_active;
+};
+
+// Qt draws the text of a drawing through its font database, which exists
+// only with a QGuiApplication (without one, Qt aborts the process). The
+// window has one; for the renderer and the tests one is made on first need,
+// off screen, and kept for the life of the process.
+void EnsureFontsForDrawing() {
+  if (QCoreApplication::instance() != nullptr) return;  // the window's, or the host's
+  static int argc = 3;
+  static char name[] = "pictovance";
+  static char option[] = "-platform";
+  static char platform[] = "offscreen";
+  static char* argv[] = {name, option, platform, nullptr};
+  static QGuiApplication* application = new QGuiApplication(argc, argv);
+  (void)application;
+}
+
+bool TooLarge(const QSize& size) {
+  return static_cast<std::int64_t>(size.width()) * size.height() > kMaxLoadPixels;
+}
+
+std::string SizeText(const QSize& size) {
+  return std::to_string(size.width()) + " x " + std::to_string(size.height());
+}
+
+// Lays transparent parts over white, as a viewer shows them, in place: the
+// picture never exists twice at full size.
+QImage OverWhite(QImage image) {
+  image.convertTo(QImage::Format_ARGB32);
+  if (image.isNull()) return image;
+  for (int y = 0; y < image.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < image.width(); ++x) {
+      const int a = qAlpha(line[x]);
+      const auto mix = [a](int c) { return (c * a + 255 * (255 - a) + 127) / 255; };
+      line[x] = qRgb(mix(qRed(line[x])), mix(qGreen(line[x])), mix(qBlue(line[x])));
+    }
+  }
+  image.reinterpretAsFormat(QImage::Format_RGB32);
+  return image;
 }
 
 }  // namespace
 
 // --- Files ------------------------------------------------------------------
 
-void Image::LoadBitmap(const std::string& path) {
+void Image::LoadBitmap(const std::string& path) { LoadBitmap(path, 0, 0); }
+
+void Image::LoadBitmap(const std::string& path, int drawWidth, int drawHeight) {
   const QString name = QString::fromStdString(path);
   const QFileInfo info(name);
   if (!info.exists()) throw ImageError(kErrorFileNotFound, "File not found: " + path);
@@ -101,54 +338,62 @@ void Image::LoadBitmap(const std::string& path) {
 
   QImageReader reader(&file);
   reader.setAutoTransform(true);
+  const QByteArray format = reader.format();
+  const bool jpeg = format == "jpeg" || format == "jpg";
+  // From the first look at the header on: libjpeg counts its warnings per
+  // decoder, and Qt keeps the decoder that read the header.
+  JpegWarningCatcher warnings(jpeg);
+  // Before the decoder reads a header: libpng reserves a chunk's claimed
+  // length as it meets the chunk.
+  QSize claimed;
+  const FileCheck check = CheckFile(name, format, claimed);
+  if (TooLarge(claimed)) {
+    throw ImageError(kErrorTooLarge, "Picture too large (" + SizeText(claimed) + "): " + path);
+  }
+  if (check == FileCheck::kCutOff) {
+    throw ImageError(kErrorDecodeFailed, "Cannot decode " + path + ": the file is cut off");
+  }
+  if (check == FileCheck::kCorrupt) {
+    throw ImageError(kErrorDecodeFailed, "Cannot decode " + path + ": the file is corrupt");
+  }
+  if (check == FileCheck::kTooShort) {
+    throw ImageError(kErrorDecodeFailed,
+                     "Cannot decode " + path + ": the file is too short for the size it claims");
+  }
   if (!reader.canRead()) {
     throw ImageError(kErrorNotAnImage, "Not a picture in a known format: " + path);
   }
-  const QSize size = reader.size();
-  if (size.isValid() && static_cast<std::int64_t>(size.width()) * size.height() > kMaxLoadPixels) {
-    throw ImageError(kErrorTooLarge, "Picture too large (" + std::to_string(size.width()) + " x " +
-                                         std::to_string(size.height()) + "): " + path);
+  QSize size = reader.size();
+  const bool drawn = format == "svg" || format == "svgz";
+  if (drawn) {
+    // A drawing has no pixels of its own: it is drawn at the size asked
+    // for, or at the size it names.
+    if (drawWidth > 0 && drawHeight > 0) size = QSize(drawWidth, drawHeight);
+    if (size.isEmpty())
+      throw ImageError(kErrorDecodeFailed, "Cannot decode " + path + ": the drawing has no size");
+  }
+  if (size.isValid() && TooLarge(size)) {
+    throw ImageError(kErrorTooLarge, "Picture too large (" + SizeText(size) + "): " + path);
+  }
+  if (drawn) {
+    EnsureFontsForDrawing();
+    reader.setScaledSize(size);
   }
   // Qt refuses to decode beyond its allocation limit; raise it to ours.
   QImageReader::setAllocationLimit(static_cast<int>(kMaxLoadPixels * 4 / (1024 * 1024)) + 64);
-  const QByteArray format = reader.format();
-  if (format == "bmp" && BmpIsCutOff(name)) {
-    throw ImageError(kErrorDecodeFailed, "Cannot decode " + path + ": the file is cut off");
-  }
-  const bool jpeg = format == "jpeg" || format == "jpg";
-  if (jpeg) {
-    t_jpegCutOff = false;
-    t_previousHandler = qInstallMessageHandler(CatchCutOffJpeg);
-  }
   QImage image = reader.read();
-  if (jpeg) {
-    qInstallMessageHandler(t_previousHandler);
-    if (t_jpegCutOff) throw ImageError(kErrorDecodeFailed, "Cannot decode " + path + ": the file is cut off");
-  }
+  if (warnings.Warned())
+    throw ImageError(kErrorDecodeFailed, "Cannot decode " + path + ": the file is corrupt");
   if (image.isNull()) {
     throw ImageError(kErrorDecodeFailed, "Cannot decode " + path + ": " + reader.errorString().toStdString());
   }
-  if (static_cast<std::int64_t>(image.width()) * image.height() > kMaxLoadPixels) {
-    throw ImageError(kErrorTooLarge, "Picture too large: " + path);
-  }
+  if (TooLarge(image.size())) throw ImageError(kErrorTooLarge, "Picture too large: " + path);
 
   QImage result;
   if (image.format() == QImage::Format_Indexed8 && !image.hasAlphaChannel()) {
     result = std::move(image);
   } else if (image.hasAlphaChannel()) {
-    // Transparent parts are laid over white, as a viewer shows them.
-    result = NewWorkingImage(image.width(), image.height());
-    result.fill(0xFFFFFFFFu);
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < argb.height(); ++y) {
-      const auto* src = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-      auto* dst = reinterpret_cast<QRgb*>(result.scanLine(y));
-      for (int x = 0; x < argb.width(); ++x) {
-        const int a = qAlpha(src[x]);
-        const auto mix = [a](int c) { return (c * a + 255 * (255 - a) + 127) / 255; };
-        dst[x] = qRgb(mix(qRed(src[x])), mix(qGreen(src[x])), mix(qBlue(src[x])));
-      }
-    }
+    result = OverWhite(std::move(image));
   } else {
     result = image.convertToFormat(QImage::Format_RGB32);
   }
@@ -181,6 +426,41 @@ SaveFormatInfo SaveFormatOf(std::int32_t code) {
   }
 }
 
+[[noreturn]] void ThrowWriteFailed(const std::string& target, int error) {
+  throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + std::strerror(error), error);
+}
+
+// Puts bytes at target completely or not at all: they go to a new file
+// beside it, which is flushed to the disk and then renamed over target. A
+// full disk shows up at write, fsync or close, depending on the file
+// system; every one is checked, and the new file is removed on failure.
+void WriteFileAtomically(const std::string& target, const char* data, std::size_t size) {
+  const std::filesystem::path path(target);
+  std::string temp = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) ThrowWriteFailed(target, errno);
+  int error = 0;
+  std::size_t left = size;
+  while (left > 0 && error == 0) {
+    const ssize_t written = ::write(fd, data, left);
+    if (written < 0) {
+      if (errno != EINTR) error = errno;
+    } else {
+      data += written;
+      left -= static_cast<std::size_t>(written);
+    }
+  }
+  // mkstemp makes the file private; a saved picture is for everyone to read.
+  if (error == 0 && ::fchmod(fd, 0644) != 0) error = errno;
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(temp.c_str());
+    ThrowWriteFailed(target, error);
+  }
+}
+
 }  // namespace
 
 void Image::SaveBitmap(const std::string& path) const {
@@ -189,45 +469,23 @@ void Image::SaveBitmap(const std::string& path) const {
   const SaveFormatInfo info = SaveFormatOf(m_saveFormat);
   std::string target = path;
   if (!std::filesystem::path(path).has_extension()) target += info.extension;
-  const QString name = QString::fromStdString(target);
 
-  errno = 0;  // what is left in errno when a write fails is that write's cause
-  QSaveFile file(name);
-  if (!file.open(QIODevice::WriteOnly)) {
-    const int cause = errno;
-    throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + file.errorString().toStdString(),
-                     cause);
-  }
+  QByteArray bytes;
   if (std::string_view(info.format) == "png") {
-    std::vector<unsigned char> bytes;
-    try {
-      bytes = EncodePng(image, m_pngCompression, m_texts);
-    } catch (...) {
-      file.cancelWriting();
-      throw;
-    }
-    const auto size = static_cast<qint64>(bytes.size());
-    if (file.write(reinterpret_cast<const char*>(bytes.data()), size) != size) {
-      const int cause = errno;
-      file.cancelWriting();
-      throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + file.errorString().toStdString(),
-                       cause);
-    }
-  } else {
-    QImage tagged = image;  // the texts ride on a shallow copy
-    for (const auto& [key, value] : m_texts) tagged.setText(QString::fromUtf8(key), QString::fromUtf8(value));
-    QImageWriter writer(&file, info.format);
-    if (!writer.write(tagged)) {
-      const int cause = errno;
-      file.cancelWriting();
-      throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + writer.errorString().toStdString(),
-                       cause);
-    }
+    const std::vector<unsigned char> encoded = EncodePng(image, m_pngCompression, m_texts);
+    WriteFileAtomically(target, reinterpret_cast<const char*>(encoded.data()), encoded.size());
+    return;
   }
-  if (!file.commit()) {
-    const int cause = errno;
-    throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + file.errorString().toStdString(),
-                     cause);
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImage tagged = image;  // the texts ride on a shallow copy
+  for (const auto& [key, value] : m_texts) tagged.setText(QString::fromUtf8(key), QString::fromUtf8(value));
+  QImageWriter writer(&buffer, info.format);
+  if (!writer.write(tagged)) {
+    throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + writer.errorString().toStdString());
   }
+  buffer.close();
+  WriteFileAtomically(target, bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
+
 }  // namespace pictovance

@@ -11,6 +11,7 @@
 #include "canvas/result_file.h"
 #include "tests/canvas/fake_form.h"
 #include "tests/canvas/test_files.h"
+#include "tests/full_disk.h"
 
 namespace pictovance {
 namespace {
@@ -151,6 +152,22 @@ INSTANTIATE_TEST_SUITE_P(Folders, UnwritableFolderTest, ::testing::Values("under
                          [](const ::testing::TestParamInfo<const char*>& info) {
                            return std::regex_replace(std::string(info.param), std::regex("-"), "_");
                          });
+
+// Even a picture of a few hundred bytes, which fits in any write buffer,
+// must fail on a full disk, leave nothing and keep the picture.
+TEST_F(SaveTest, AFullDiskShowsTheErrorLeavesNoFileAndKeepsThePicture) {
+  testing::FullDisk disk;
+  if (!disk.Mounted()) GTEST_SKIP() << disk.Reason();
+  MakeResult();
+  SaveTo(disk.path());
+  EXPECT_NE(form.status.find("Error: "), std::string::npos) << form.status;
+  EXPECT_NE(form.status.find("No space left on device"), std::string::npos) << form.status;
+  EXPECT_TRUE(disk.Others().empty()) << disk.Others().front();
+  ASSERT_TRUE(state.Result.has_value());
+  EXPECT_TRUE(HasPattern(*state.Result));
+  EXPECT_TRUE(form.shown.empty());
+  EXPECT_FALSE(state.Busy);
+}
 
 TEST_F(SaveTest, FailuresOfTheNextPictureAreLeftToTheCaller) {
   MakeResult();

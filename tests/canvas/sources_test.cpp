@@ -179,6 +179,43 @@ TEST_F(SourcesTest, PaletteAndOtherFormatsAreStoredInTheWorkingKind) {
   ExpectSource(0, 50, 20);
 }
 
+// A 200 x 100 drawing, red on its left half and blue on its right, with a
+// transparent strip along the top that loads as white and a green one down
+// the left edge that a fitted (trimmed) copy would lose. Its bit of text
+// needs Qt's fonts, which a program without a window must still reach.
+struct DrawingRow {
+  const char* width;
+  const char* height;
+  int storedW, storedH;
+};
+
+class DrawingSourceTest : public SourcesTest, public ::testing::WithParamInterface<DrawingRow> {};
+
+TEST_P(DrawingSourceTest, IsDrawnAtTheFixedSizeOrItsOwn) {
+  const DrawingRow& row = GetParam();
+  const std::string path = folder.File("drawing.svg");
+  testing::WriteBytes(
+      path,
+      "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='100' viewBox='0 0 200 100'>"
+      "<rect x='0' y='10' width='100' height='90' fill='#ff0000'/>"
+      "<rect x='100' y='10' width='100' height='90' fill='#0000ff'/>"
+      "<rect x='0' y='10' width='10' height='90' fill='#00ff00'/>"
+      "<text x='150' y='8' font-size='6'>text needs fonts</text></svg>");
+  SetFields(row.width, row.height);
+  ASSERT_EQ(LoadSourcePicture(state, form, path), 0);
+  ExpectSource(0, row.storedW, row.storedH);
+  const Image& stored = state.Sources[0];
+  EXPECT_EQ(stored.GetColorAt(row.storedW / 4, row.storedH * 3 / 4), 0x0000FF);
+  EXPECT_EQ(stored.GetColorAt(row.storedW * 3 / 4, row.storedH * 3 / 4), 0xFF0000);
+  EXPECT_EQ(stored.GetColorAt(row.storedW / 2, 0), 0xFFFFFF);
+  EXPECT_EQ(stored.GetColorAt(1, row.storedH * 3 / 4), 0x00FF00);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, DrawingSourceTest,
+                         ::testing::Values(DrawingRow{"0", "0", 200, 100},      // free: its own size
+                                           DrawingRow{"300", "300", 300, 300},  // fixed: drawn at the canvas
+                                           DrawingRow{"800", "400", 800, 400}));
+
 TEST_F(SourcesTest, BackColourComesFromThePreviewTag) {
   SetFields("0", "0");
   form.previewTag = "12345";

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -22,6 +24,7 @@ class FitRecorder {
   int BitmapType() const { return m_kind; }
   void Resize(int width, int height) {
     calls.push_back("Resize " + std::to_string(width) + ", " + std::to_string(height));
+    largest = std::max(largest, static_cast<std::int64_t>(width) * height);
     m_width = width;
     m_height = height;
     m_kind = 4;
@@ -40,6 +43,7 @@ class FitRecorder {
   }
 
   std::vector<std::string> calls;
+  std::int64_t largest = 0;  // pixels of the largest scaled copy
 
  private:
   int m_width;
@@ -96,7 +100,38 @@ INSTANTIATE_TEST_SUITE_P(
         // One-pixel edges.
         FitRow{1, 1, 1, 1, Calls{}, 1, 1},
         FitRow{1, 2, 1, 1, Calls{"Resize 1, 2", "ResizeCanvas 1, 1, 4, 0"}, 1, 1},
-        FitRow{3, 1, 1, 1, Calls{"Resize 3, 1", "ResizeCanvas 1, 1, 4, 0"}, 1, 1}));
+        FitRow{3, 1, 1, 1, Calls{"Resize 3, 1", "ResizeCanvas 1, 1, 4, 0"}, 1, 1},
+        // Scaled in full this would be 2,000,792 x 400: only the middle that
+        // covers the frame is scaled.
+        FitRow{2000000, 4, 800, 400,
+               Calls{"ResizeCanvas 802, 4, 4, 0", "Resize 802, 400", "ResizeCanvas 800, 400, 4, 0"}, 800,
+               400}));
+
+// Over pictures from 1 pixel to millions long and frames up to the largest
+// canvas: the end is the frame, and no scaled copy is larger than a loaded
+// picture may be.
+TEST(FitBoundTest, NoScaledCopyExceedsTheLoadLimit) {
+  Random rng(2024);
+  const auto length = [&rng](double most) {
+    return static_cast<int>(std::exp(rng.RandomUnit() * std::log(most)));
+  };
+  for (int i = 0; i < 20000; ++i) {
+    int pw = length(4e6);
+    int ph = length(4e6);
+    while (static_cast<std::int64_t>(pw) * ph > kMaxLoadPixels) (pw > ph ? pw : ph) /= 2;
+    const int fw = std::max(1, length(9999));
+    const int fh = std::max(1, length(9999));
+    SCOPED_TRACE(std::to_string(pw) + " x " + std::to_string(ph) + " into " + std::to_string(fw) + " x " +
+                 std::to_string(fh));
+    FitRecorder picture(pw, ph, 4);
+    FitToCanvas(fw, fh, picture);
+    ASSERT_LE(picture.largest, kMaxLoadPixels);
+    if (FitScaledSize(pw, ph, fw, fh).scale) {
+      ASSERT_EQ(picture.Width(), fw);
+      ASSERT_EQ(picture.Height(), fh);
+    }
+  }
+}
 
 struct KindRow {
   int pictureW, pictureH;

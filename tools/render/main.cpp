@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -242,7 +243,11 @@ int main(int argc, char** argv) {
       std::cout << path.string() << std::endl;
     }
   } catch (const pv::ImageError& error) {
+    // Only complete files were printed; the failed one is gone.
     std::cerr << "pictovance-render: " << error.Description() << "\n";
+    return kExitFailure;
+  } catch (const std::exception& error) {
+    std::cerr << "pictovance-render: " << error.what() << "\n";
     return kExitFailure;
   }
   return 0;
