@@ -208,4 +208,11 @@ void Image::SaveBitmap(const std::string& path) const {
     throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + file.errorString().toStdString());
   }
 }
+
+void LoadImageFormats() {
+  // Asking for the formats makes Qt create every plugin's instance.
+  QImageReader::supportedImageFormats();
+  QImageWriter::supportedImageFormats();
+}
+
 }  // namespace pictovance
