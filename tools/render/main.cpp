@@ -1,24 +1,27 @@
 // pictovance-render: paints pictures without a window, with the same driver
 // and the same save naming as the program, and prints each file's path.
+// This file reads the options and sets up the size and the sources; the
+// batch itself runs in tools/render/batch.h.
+
+#include <unistd.h>
 
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "canvas/result_file.h"
 #include "canvas/size_fields.h"
 #include "canvas/sources.h"
-#include "generator/driver.h"
 #include "generator/form.h"
 #include "generator/headless_form.h"
-#include "generator/random.h"
 #include "imaging/heap.h"
+#include "tools/render/batch.h"
 
 namespace pv = pictovance;
 
@@ -27,6 +30,7 @@ namespace {
 constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 1;
 constexpr int kMaxSide = 9999;
+constexpr int kMaxJobs = 1024;
 
 const char kUsage[] =
     "Usage: pictovance-render [options]\n"
@@ -42,15 +46,29 @@ const char kUsage[] =
     "                 --size above 0 each source is fitted to that size;\n"
     "                 a file that cannot be read stops the renderer before\n"
     "                 anything is written\n"
-    "  --seed N       seed of the random generator, 0 to 18446744073709551615\n"
-    "                 (default: the clock); the same seed and size paint the\n"
-    "                 same pictures\n"
+    "  --seed N       seed of the run, 0 to 18446744073709551615 (default: the\n"
+    "                 clock); picture I of a run is painted from the seed and\n"
+    "                 I alone, so the same seed and size paint the same pictures\n"
     "  --count N      number of pictures, 1 or more (default 1)\n"
+    "  --first I      index of the first picture, 0 or more (default 0): runs\n"
+    "                 with one seed and --first 0 --count 1000 and --first 1000\n"
+    "                 --count 1000 paint the two halves of one run\n"
+    "  --jobs N       threads that paint and save, 1 to 1024 (default: one per\n"
+    "                 processor); the pictures are the same for any N, and\n"
+    "                 fewer run when N canvases would not fit in half of the\n"
+    "                 memory\n"
     "  --out DIR      folder to write into, created if missing (default: the\n"
     "                 current folder)\n"
     "  --effects      run the finishing pass on every picture (default)\n"
     "  --no-effects   paint bands and blocks only\n"
-    "  --help         show this text\n";
+    "  --progress     show the progress bar and the summary line on stderr even\n"
+    "                 when it is not a terminal\n"
+    "  --quiet        show neither, not even on a terminal\n"
+    "  --help         show this text\n"
+    "\n"
+    "Paths are printed in picture order, each once its file is complete.\n"
+    "Ctrl+C or SIGTERM stops between pictures: those being painted are\n"
+    "finished, no partial file stays, and the exit status is 130 (143).\n";
 
 struct Options {
   int width = 800;
@@ -58,8 +76,12 @@ struct Options {
   std::vector<std::string> sources;
   std::optional<std::uint64_t> seed;
   long long count = 1;
+  long long first = 0;
+  int jobs = 0;  // 0: one per processor
   std::filesystem::path out = ".";
   bool effects = true;
+  bool progress = false;
+  bool quiet = false;
 };
 
 class UsageError {
@@ -81,7 +103,8 @@ std::optional<T> ParseWhole(std::string_view text) {
 
 void ParseSize(std::string_view text, Options& options) {
   const auto x = text.find_first_of("xX");
-  const std::string bad = "--size wants WIDTHxHEIGHT with each side 0 to 9999, not \"" + std::string(text) + "\"";
+  const std::string bad =
+      "--size wants WIDTHxHEIGHT with each side 0 to 9999, not \"" + std::string(text) + "\"";
   if (x == std::string_view::npos) throw UsageError(bad);
   const auto w = ParseWhole<int>(text.substr(0, x));
   const auto h = ParseWhole<int>(text.substr(x + 1));
@@ -114,8 +137,26 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
     } else if (arg == "--count") {
       const std::string_view text = value();
       const auto count = ParseWhole<long long>(text);
-      if (!count || *count < 1) throw UsageError("--count wants a whole number 1 or more, not \"" + std::string(text) + "\"");
+      if (!count || *count < 1)
+        throw UsageError("--count wants a whole number 1 or more, not \"" + std::string(text) + "\"");
       options.count = *count;
+    } else if (arg == "--first") {
+      const std::string_view text = value();
+      const auto first = ParseWhole<long long>(text);
+      if (!first || *first < 0)
+        throw UsageError("--first wants a whole number 0 or more, not \"" + std::string(text) + "\"");
+      options.first = *first;
+    } else if (arg == "--jobs") {
+      const std::string_view text = value();
+      const auto jobs = ParseWhole<int>(text);
+      if (!jobs || *jobs < 1 || *jobs > kMaxJobs) {
+        throw UsageError("--jobs wants a whole number 1 to 1024, not \"" + std::string(text) + "\"");
+      }
+      options.jobs = *jobs;
+    } else if (arg == "--progress" && !inlineValue) {
+      options.progress = true;
+    } else if (arg == "--quiet" && !inlineValue) {
+      options.quiet = true;
     } else if (arg == "--source") {
       const std::string_view text = value();
       if (text.empty()) throw UsageError("--source wants a picture file");
@@ -131,6 +172,9 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
     } else {
       throw UsageError("unknown argument \"" + std::string(args[i]) + "\" (see --help)");
     }
+  }
+  if (options.first > std::numeric_limits<long long>::max() - options.count) {
+    throw UsageError("--first plus --count goes beyond the last picture index");
   }
   return options;
 }
@@ -153,6 +197,7 @@ void PrepareFolder(const std::filesystem::path& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  pv::render::CatchStopSignals();
   pv::KeepBitmapsInHeap();
   std::vector<std::string_view> args(argv + 1, argv + argc);
   for (const auto arg : args) {
@@ -190,18 +235,13 @@ int main(int argc, char** argv) {
     return usageError(error);
   }
 
-  pv::Random rng = options.seed ? pv::Random(*options.seed) : pv::Random::FromClock();
-
-  try {
-    for (long long k = 0; k < options.count; ++k) {
-      pv::GeneratePicture(state, form, rng);
-      const auto path = pv::SaveResultPicture(*state.Result, options.out, rng);
-      state.Result.reset();
-      std::cout << path.string() << std::endl;
-    }
-  } catch (const pv::ImageError& error) {
-    std::cerr << "pictovance-render: " << error.Description() << "\n";
-    return kExitFailure;
-  }
-  return 0;
+  pv::render::BatchSettings batch;
+  batch.seed = options.seed ? *options.seed : pv::render::FreshSeed();
+  batch.first = options.first;
+  batch.count = options.count;
+  batch.jobs = options.jobs > 0 ? options.jobs : pv::render::DefaultJobs();
+  batch.effects = options.effects;
+  batch.out = options.out;
+  batch.progress = !options.quiet && (options.progress || ::isatty(STDERR_FILENO) == 1);
+  return pv::render::RunBatch(state, batch, std::cout);
 }
