@@ -153,6 +153,7 @@ int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream
   meter.Update(0, true);
   std::int64_t printed = 0;  // the pictures below this index are handed on
   std::int64_t written = 0;
+  bool outputClosed = false;
   std::vector<std::filesystem::path> ready;
   std::unique_lock lock(mutex);
   for (;;) {
@@ -171,13 +172,19 @@ int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream
     written += static_cast<std::int64_t>(ready.size());
     ready.clear();
     meter.Update(written);
+    // Nobody reads the paths any more (a pipe into `head`, say): stop as
+    // for a signal, since the files can no longer be told to anyone.
+    if (!out && !outputClosed) {
+      outputClosed = true;
+      stop = true;
+    }
     lock.lock();
     if (finished) break;
   }
   lock.unlock();
   threads.clear();
 
-  const int signal = g_stopSignal.load();
+  const int signal = outputClosed ? SIGPIPE : g_stopSignal.load();
   meter.Finish(written, signal != 0);
   if (!failure.empty()) std::cerr << "pictovance-render: " << failure << "\n";
   if (signal != 0) return 128 + signal;
@@ -191,6 +198,9 @@ void CatchStopSignals() {
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A closed output must not end the process in the middle of a save; the
+  // batch notices the failed write instead.
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 int DefaultJobs() {

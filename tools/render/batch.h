@@ -64,11 +64,12 @@ std::filesystem::path RenderPicture(Painter& painter, std::uint64_t runSeed, std
 // Paints the batch from model (the size and sources set up as the window's
 // Set and drops do), printing each path on out. A failure is reported on
 // stderr. Returns 0, 1 after a failure, or 128 + the number of the signal
-// that stopped the batch.
+// that stopped the batch (SIGPIPE when out could no longer be written).
 int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream& out);
 
 // Makes SIGINT and SIGTERM stop a batch between pictures instead of ending
-// the process, from now on; call before anything is written.
+// the process, and SIGPIPE do nothing, from now on; call before anything is
+// written.
 void CatchStopSignals();
 
 // The number of processors this process may run on.
