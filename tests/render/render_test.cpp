@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -166,6 +168,7 @@ struct StopCase {
   int signal;
   int status;
 };
+std::ostream& operator<<(std::ostream& out, const StopCase& c) { return out << ::strsignal(c.signal); }
 
 class InterruptTest : public ::testing::TestWithParam<StopCase> {
  protected:
