@@ -61,7 +61,7 @@ plainn=$(render_rate --jobs "$jobs" --no-effects)
 im1=$(plasma_rate 1)
 imn=$(plasma_rate "$jobs")
 
-printf '%-52s %8s pictures/s\n' \
+printf '%-64s %8s pictures/s\n' \
   "pictovance-render --jobs 1" "$fx1" \
   "pictovance-render --jobs $jobs" "$fxn" \
   "pictovance-render --jobs 1 --no-effects" "$plain1" \
