@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "app_info.h"
 #include "generator/form.h"
 #include "generator/random.h"
 #include "imaging/image.h"
@@ -35,11 +36,10 @@
 namespace pictovance {
 
 inline constexpr int kRecipeVersion = 1;
-inline constexpr char kSoftware[] = "Pictovance 1.0.0.5";
 
 struct Recipe {
   int version = kRecipeVersion;
-  std::string software = kSoftware;
+  std::string software = std::string("Pictovance ") + kProgramVersion;
   std::string created;  // RFC 3339 local time
   std::uint64_t seed = 0;
   std::int32_t width = 0;

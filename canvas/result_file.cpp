@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace pictovance {
 
@@ -20,7 +21,13 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
-constexpr int kMaxNameTries = 4096;
+// Random draws per form of name before the next, longer form is tried.
+constexpr int kRandomTries = 64;
+// Forms of up to this many digits (4096 names) are searched through in
+// order after the random misses, so no free name of them is skipped.
+constexpr int kSearchedDigits = 3;
+// 16 digits are 2^64 names in one second.
+constexpr int kMaxDigits = 16;
 
 }  // namespace
 
@@ -47,36 +54,67 @@ std::string ResultFileName(std::int64_t seconds, int first, int second) {
   return name;
 }
 
-std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::path& folder,
-                                        Random& rng) {
-  const std::int64_t seconds = SecondsSince1899Now();
-  for (int attempt = 0; attempt < kMaxNameTries; ++attempt) {
-    const int first = rng.RandomInt(15);
-    const int second = rng.RandomInt(15);
-    const std::string name = ResultFileName(seconds, first, second);
-    const std::filesystem::path target = folder / (name + ".png");
-    // Claim the name first, so two saves in one second can never write the
-    // same file; the image object then replaces the empty claim atomically.
+std::filesystem::path ResultNames::Claim(const std::filesystem::path& folder, Random& rng) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const std::int64_t seconds = m_clock();
+  const std::string prefix = std::to_string(seconds) + '-';
+  // Creates the file if the name is free: the file system, not a check
+  // beforehand, decides between writers racing for the same name.
+  const auto claim = [&](const std::string& digits) -> std::optional<std::filesystem::path> {
+    std::filesystem::path target = folder / (prefix + digits + ".png");
     const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
-      if (errno == EEXIST) continue;
+      if (errno == EEXIST) return std::nullopt;
       const int cause = errno;
       throw ImageError(kErrorWriteFailed, "Cannot write " + target.string() + ": " + std::strerror(cause),
                        cause);
     }
     ::close(fd);
-    picture.SetSaveFormat(3);
-    picture.SetSavePNGCompression(8);
-    try {
-      picture.SaveBitmap((folder / name).string());
-    } catch (...) {
-      std::error_code ignored;
-      std::filesystem::remove(target, ignored);
-      throw;
-    }
     return target;
+  };
+  int digits = seconds == m_second && folder == m_folder ? m_digits : 2;
+  for (; digits <= kMaxDigits; ++digits) {
+    std::string name(static_cast<std::size_t>(digits), '0');
+    for (int attempt = 0; attempt < kRandomTries; ++attempt) {
+      for (char& digit : name) digit = kHex[rng.RandomInt(15)];
+      if (auto target = claim(name)) return *target;
+    }
+    // So many misses mean the form is (nearly) full: short forms are walked
+    // through to be sure, longer ones are left after the misses.
+    if (digits <= kSearchedDigits) {
+      for (std::uint32_t value = 0; value < (1u << (4 * digits)); ++value) {
+        for (int k = 0; k < digits; ++k)
+          name[static_cast<std::size_t>(k)] = kHex[(value >> (4 * (digits - 1 - k))) & 15];
+        if (auto target = claim(name)) return *target;
+      }
+    }
+    m_second = seconds;
+    m_folder = folder;
+    m_digits = digits + 1;
   }
   throw ImageError(kErrorWriteFailed, "No free file name left in " + folder.string() + " this second");
+}
+
+std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::path& folder, Random& rng) {
+  ResultNames names;
+  return SaveResultPicture(picture, folder, rng, names);
+}
+
+std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::path& folder, Random& rng,
+                                        ResultNames& names) {
+  // The claimed empty file is replaced atomically by the image object.
+  const std::filesystem::path target = names.Claim(folder, rng);
+  picture.SetSaveFormat(3);
+  picture.SetSavePNGCompression(8);
+  try {
+    std::filesystem::path bare = target;
+    picture.SaveBitmap(bare.replace_extension().string());
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove(target, ignored);
+    throw;
+  }
+  return target;
 }
 
 }  // namespace pictovance

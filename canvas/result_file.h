@@ -4,12 +4,23 @@
 // to now on the local wall clock, "-", and two upper-case hexadecimal digits
 // drawn with RandomInt(15); it is written as PNG at compression 8. An
 // existing file is never overwritten: the digits are drawn again.
+//
+// Names never run out. Only when all 256 two-digit names of a second are
+// taken in the folder does a name get a third digit ("<seconds>-<D1><D2><D3>",
+// 4096 more), then a fourth, and so on. Longer names still sort by time:
+// the seconds come first and keep ten digits until the year 2216, and
+// within one second the order of the files is not promised.
+//
+// What it does not promise: that the digits are random once a form is
+// nearly full (the free names are then searched for in order).
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "generator/random.h"
 #include "imaging/image.h"
@@ -25,10 +36,37 @@ std::int64_t SecondsSince1899Now();
 // "<seconds>-<D1><D2>" with the two digits 0..15 written in upper-case hex.
 std::string ResultFileName(std::int64_t seconds, int first, int second);
 
+// Where the time part of names comes from: SecondsSince1899Now, or a test's
+// own clock.
+using SecondsClock = std::function<std::int64_t()>;
+
+// Claims result names in folders for one writer at a time; give every
+// thread its own. Writers in other threads or processes never get the same
+// name, since the file system decides every claim.
+class ResultNames {
+ public:
+  explicit ResultNames(SecondsClock clock = SecondsSince1899Now) : m_clock(std::move(clock)) {}
+
+  // Creates an empty file under a fresh name and returns its path, the name
+  // plus ".png". The digits are drawn from rng, first digit first. Raises
+  // ImageError when the folder cannot take the file.
+  std::filesystem::path Claim(const std::filesystem::path& folder, Random& rng);
+
+ private:
+  SecondsClock m_clock;
+  // The shortest form that may still be free in m_second in m_folder: once a
+  // form is found full, later claims of that second skip the search.
+  std::int64_t m_second = -1;
+  std::filesystem::path m_folder;
+  int m_digits = 2;
+};
+
 // Writes picture into folder under a fresh result name (the name plus the
 // ".png" the image object adds) and returns the path written. Raises
 // ImageError when the folder cannot take the file; no partial file is left.
-std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::path& folder,
-                                        Random& rng);
+std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::path& folder, Random& rng);
+// The same, claiming the name through names.
+std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::path& folder, Random& rng,
+                                        ResultNames& names);
 
 }  // namespace pictovance

@@ -104,6 +104,12 @@ class Picture {
 // working bitmap). Larger headers are refused before any pixel is decoded.
 inline constexpr std::int64_t kMaxLoadPixels = std::int64_t{16384} * 16384;
 
+// Loads Qt's image format plugins now, on the calling thread. A program that
+// loads or saves pictures on other threads calls it first on its main
+// thread: a plugin belongs to the thread that loaded it, and one loaded by a
+// thread that has ended since crashes the process when it exits.
+void LoadImageFormats();
+
 class Image {
  public:
   Image();

@@ -488,4 +488,10 @@ void Image::SaveBitmap(const std::string& path) const {
   WriteFileAtomically(target, bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
+void LoadImageFormats() {
+  // Asking for the formats makes Qt create every plugin's instance.
+  QImageReader::supportedImageFormats();
+  QImageWriter::supportedImageFormats();
+}
+
 }  // namespace pictovance

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The sanitizer pass of CI: builds the core, the renderer and their tests
 # with AddressSanitizer and UndefinedBehaviorSanitizer (clang) into
-# build-san/, runs those suites (imaging, generator, canvas, tools; the
+# build-san/, runs those suites (imaging, generator, canvas, render; the
 # window's suites are left to the normal build to keep CI short), then
 # fuzzes the loader for a bounded time.
 #   bash scripts/sanitize.sh [FUZZ_SECONDS]   (default 60)

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <ostream>
+#include <regex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/canvas/test_files.h"
 
@@ -128,6 +132,53 @@ TEST_F(SaveResultPictureTest, DrawsTheDigitsAgainWhenTheNameIsTaken) {
   const std::string secondName = second.filename().string();
   EXPECT_TRUE(secondName.ends_with("-10.png") || secondName.ends_with("-00.png")) << secondName;
   EXPECT_EQ(folder.Names().size(), 2u);
+}
+
+// Two writers in one folder, on a clock that stands still: the first 256
+// names of the second have two digits, later ones three, none is claimed
+// twice, and the next second's names sort after all of them.
+TEST(ResultNamesTest, NeverRunOutAndKeepSortingByTime) {
+  TempFolder folder;
+  constexpr std::int64_t kSecond = 3918371696;
+  constexpr int kPerWriter = 300;
+  std::vector<std::string> claimed[2];
+  {
+    std::vector<std::jthread> writers;
+    for (int w = 0; w < 2; ++w) {
+      writers.emplace_back([&, w] {
+        ResultNames names([] { return kSecond; });
+        Random rng(static_cast<std::uint64_t>(w));
+        for (int k = 0; k < kPerWriter; ++k)
+          claimed[w].push_back(names.Claim(folder.path(), rng).filename().string());
+      });
+    }
+  }
+  std::vector<std::string> all = claimed[0];
+  all.insert(all.end(), claimed[1].begin(), claimed[1].end());
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(all, folder.Names());
+  EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end()) << "a name was claimed twice";
+  const std::regex twoDigits(std::to_string(kSecond) + "-[0-9A-F]{2}\\.png");
+  const std::regex threeDigits(std::to_string(kSecond) + "-[0-9A-F]{3}\\.png");
+  EXPECT_EQ(std::count_if(all.begin(), all.end(),
+                          [&](const std::string& n) { return std::regex_match(n, twoDigits); }),
+            256);
+  EXPECT_EQ(std::count_if(all.begin(), all.end(),
+                          [&](const std::string& n) { return std::regex_match(n, threeDigits); }),
+            2 * kPerWriter - 256);
+  // Each writer moves to three digits only once two are all taken.
+  for (const auto& names : claimed) {
+    const auto firstLong = std::find_if(
+        names.begin(), names.end(), [&](const std::string& n) { return std::regex_match(n, threeDigits); });
+    EXPECT_TRUE(std::all_of(firstLong, names.end(),
+                            [&](const std::string& n) { return std::regex_match(n, threeDigits); }));
+  }
+
+  ResultNames later([] { return kSecond + 1; });
+  Random rng(9);
+  const std::string next = later.Claim(folder.path(), rng).filename().string();
+  EXPECT_TRUE(std::regex_match(next, std::regex(std::to_string(kSecond + 1) + "-[0-9A-F]{2}\\.png"))) << next;
+  EXPECT_GT(next, all.back());
 }
 
 TEST_F(SaveResultPictureTest, AFailedWriteLeavesNoFile) {

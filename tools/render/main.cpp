@@ -1,5 +1,9 @@
 // pictovance-render: paints pictures without a window, with the same driver
 // and the same save naming as the program, and prints each file's path.
+// This file reads the options and sets up the size and the sources; the
+// batch itself runs in tools/render/batch.h.
+
+#include <unistd.h>
 
 #include <charconv>
 #include <cstdint>
@@ -7,22 +11,20 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app_info.h"
-#include "canvas/recipe.h"
-#include "canvas/result_file.h"
 #include "canvas/size_fields.h"
 #include "canvas/sources.h"
-#include "generator/driver.h"
 #include "generator/form.h"
 #include "generator/headless_form.h"
-#include "generator/random.h"
 #include "imaging/heap.h"
 #include "tools/render/again.h"
+#include "tools/render/batch.h"
 
 namespace pv = pictovance;
 
@@ -31,6 +33,7 @@ namespace {
 constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 1;
 constexpr int kMaxSide = 9999;
+constexpr int kMaxJobs = 1024;
 
 const char kUsage[] =
     "Usage: pictovance-render [options]\n"
@@ -49,14 +52,24 @@ const char kUsage[] =
     "                 a file that cannot be read stops the renderer before\n"
     "                 anything is written\n"
     "  --seed N       seed of the run, 0 to 18446744073709551615 (default: the\n"
-    "                 clock); picture k (from 0) is painted from its own seed,\n"
-    "                 SplitMix64 output k of N, so the same seed and size paint\n"
+    "                 clock); picture I (from 0) is painted from its own seed,\n"
+    "                 SplitMix64 output I of N, so the same seed and size paint\n"
     "                 the same pictures whatever the folder holds\n"
     "  --count N      number of pictures, 1 or more (default 1)\n"
+    "  --first I      index of the first picture, 0 or more (default 0): runs\n"
+    "                 with one seed and --first 0 --count 1000 and --first 1000\n"
+    "                 --count 1000 paint the two halves of one run\n"
+    "  --jobs N       threads that paint and save, 1 to 1024 (default: one per\n"
+    "                 processor); the pictures are the same for any N, and\n"
+    "                 fewer run when N canvases would not fit in half of the\n"
+    "                 memory\n"
     "  --out DIR      folder to write into, created if missing (default: the\n"
     "                 current folder)\n"
     "  --effects      run the finishing pass on every picture (default)\n"
     "  --no-effects   paint bands and blocks only\n"
+    "  --progress     show the progress bar and the summary line on stderr even\n"
+    "                 when it is not a terminal\n"
+    "  --quiet        show neither, not even on a terminal\n"
     "  --again FILE   paint the picture saved in FILE again, from the recipe\n"
     "                 every saved picture carries, under a new name; a picture\n"
     "                 painted from source pictures needs the same files, given\n"
@@ -64,7 +77,11 @@ const char kUsage[] =
     "                 painted at that size, and the layout follows the size\n"
     "  --recipe FILE  print the recipe FILE carries\n"
     "  --help         show this text\n"
-    "  --version      print the version\n";
+    "  --version      print the version\n"
+    "\n"
+    "Paths are printed in picture order, each once its file is complete.\n"
+    "Ctrl+C or SIGTERM stops between pictures: those being painted are\n"
+    "finished, no partial file stays, and the exit status is 130 (143).\n";
 
 struct Options {
   int width = 800;
@@ -72,12 +89,16 @@ struct Options {
   std::vector<std::string> sources;
   std::optional<std::uint64_t> seed;
   long long count = 1;
+  long long first = 0;
+  int jobs = 0;  // 0: one per processor
   std::filesystem::path out = ".";
   bool effects = true;
   bool sizeGiven = false;
   bool countGiven = false;
   std::optional<std::string> again;
   std::optional<std::string> recipe;
+  bool progress = false;
+  bool quiet = false;
 };
 
 class UsageError {
@@ -138,6 +159,23 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
         throw UsageError("--count wants a whole number 1 or more, not \"" + std::string(text) + "\"");
       options.count = *count;
       options.countGiven = true;
+    } else if (arg == "--first") {
+      const std::string_view text = value();
+      const auto first = ParseWhole<long long>(text);
+      if (!first || *first < 0)
+        throw UsageError("--first wants a whole number 0 or more, not \"" + std::string(text) + "\"");
+      options.first = *first;
+    } else if (arg == "--jobs") {
+      const std::string_view text = value();
+      const auto jobs = ParseWhole<int>(text);
+      if (!jobs || *jobs < 1 || *jobs > kMaxJobs) {
+        throw UsageError("--jobs wants a whole number 1 to 1024, not \"" + std::string(text) + "\"");
+      }
+      options.jobs = *jobs;
+    } else if (arg == "--progress" && !inlineValue) {
+      options.progress = true;
+    } else if (arg == "--quiet" && !inlineValue) {
+      options.quiet = true;
     } else if (arg == "--source") {
       const std::string_view text = value();
       if (text.empty()) throw UsageError("--source wants a picture file");
@@ -157,6 +195,9 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
     } else {
       throw UsageError("unknown argument \"" + std::string(args[i]) + "\" (see --help)");
     }
+  }
+  if (options.first > std::numeric_limits<long long>::max() - options.count) {
+    throw UsageError("--first plus --count goes beyond the last picture index");
   }
   return options;
 }
@@ -179,6 +220,7 @@ void PrepareFolder(const std::filesystem::path& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  pv::render::CatchStopSignals();
   pv::KeepBitmapsInHeap();
   std::vector<std::string_view> args(argv + 1, argv + argc);
   for (const auto arg : args) {
@@ -198,9 +240,9 @@ int main(int argc, char** argv) {
   Options options;
   try {
     options = ParseArguments(args);
-    if (options.again && (options.seed || options.countGiven || options.recipe)) {
+    if (options.again && (options.seed || options.countGiven || options.first != 0 || options.recipe)) {
       throw UsageError(
-          "--again paints the one picture of its recipe: --seed, --count and --recipe do not apply");
+          "--again paints the one picture of its recipe: --seed, --count, --first and --recipe do not apply");
     }
   } catch (const UsageError& error) {
     return usageError(error);
@@ -230,25 +272,13 @@ int main(int argc, char** argv) {
     return usageError(error);
   }
 
-  // Each picture draws only from its own seed; the digits of the file
-  // names come from a generator of their own, so a taken name never
-  // changes a picture.
-  const std::uint64_t runSeed = options.seed ? *options.seed : pv::ClockSeed();
-  pv::Random names = pv::Random::FromClock();
-
-  try {
-    for (long long k = 0; k < options.count; ++k) {
-      const auto path = pv::PaintAndSave(state, form, pv::PictureSeed(runSeed, static_cast<std::uint64_t>(k)),
-                                         options.out, names);
-      std::cout << path.string() << std::endl;
-    }
-  } catch (const pv::ImageError& error) {
-    // Only complete files were printed; the failed one is gone.
-    std::cerr << "pictovance-render: " << error.Description() << "\n";
-    return kExitFailure;
-  } catch (const std::exception& error) {
-    std::cerr << "pictovance-render: " << error.what() << "\n";
-    return kExitFailure;
-  }
-  return 0;
+  pv::render::BatchSettings batch;
+  batch.seed = options.seed ? *options.seed : pv::render::FreshSeed();
+  batch.first = options.first;
+  batch.count = options.count;
+  batch.jobs = options.jobs > 0 ? options.jobs : pv::render::DefaultJobs();
+  batch.effects = options.effects;
+  batch.out = options.out;
+  batch.progress = !options.quiet && (options.progress || ::isatty(STDERR_FILENO) == 1);
+  return pv::render::RunBatch(state, batch, std::cout);
 }

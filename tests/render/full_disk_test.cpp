@@ -37,7 +37,7 @@ std::string Slurp(const fs::path& path) {
 Outcome Render(const std::string& arguments) {
   const fs::path log = fs::temp_directory_path() / ("pictovance-render-log-" + std::to_string(::getpid()));
   const std::string command =
-      std::string(PV_RENDERER) + " " + arguments + " >" + log.string() + ".out 2>" + log.string() + ".err";
+      std::string(PV_RENDER) + " " + arguments + " >" + log.string() + ".out 2>" + log.string() + ".err";
   const int raw = std::system(command.c_str());
   Outcome run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {}, Slurp(log.string() + ".err")};
   std::istringstream out(Slurp(log.string() + ".out"));

@@ -1,0 +1,215 @@
+// The renderer run as a process, as a user or a script runs it: its exit
+// status, what it prints and the files it leaves.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "imaging/image.h"
+#include "tests/canvas/test_files.h"
+
+extern char** environ;
+
+namespace pictovance {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadBytes;
+using testing::TempFolder;
+
+std::vector<std::string> Lines(const fs::path& file) {
+  std::ifstream in(file);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A running renderer with its stdout and stderr going to files.
+class Renderer {
+ public:
+  Renderer(std::vector<std::string> args, const fs::path& logs)
+      : m_out(logs / "stdout"), m_err(logs / "stderr") {
+    args.insert(args.begin(), PV_RENDER);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (posix_spawn(&m_pid, PV_RENDER, &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Renderer() {
+    if (m_pid > 0) {
+      ::kill(m_pid, SIGKILL);
+      ::waitpid(m_pid, nullptr, 0);
+    }
+  }
+
+  bool Started() const { return m_pid > 0; }
+  void Signal(int signal) const { ::kill(m_pid, signal); }
+
+  // The exit status, or -1 when the process was killed by a signal or did
+  // not end within a minute.
+  int Wait() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    int status = 0;
+    while (::waitpid(m_pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) return -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Waits (a minute at most) until stdout holds count lines.
+  bool WaitForLines(std::size_t count) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (Lines(m_out).size() < count) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+  }
+
+  std::vector<std::string> Paths() const { return Lines(m_out); }
+  std::string Errors() const { return ReadBytes(m_err.string()); }
+
+ private:
+  fs::path m_out;
+  fs::path m_err;
+  pid_t m_pid = -1;
+};
+
+// The names of the printed paths, sorted as a folder listing is.
+std::vector<std::string> SortedNames(const std::vector<std::string>& paths) {
+  std::vector<std::string> names;
+  for (const auto& path : paths) names.push_back(fs::path(path).filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Runs the renderer to its end into folder out; returns the printed paths
+// after checking that it succeeded and that they are exactly out's files.
+std::vector<std::string> RenderInto(std::vector<std::string> args, const fs::path& out,
+                                    const fs::path& logs) {
+  args.insert(args.end(), {"--out", out.string()});
+  Renderer renderer(args, logs);
+  EXPECT_TRUE(renderer.Started());
+  EXPECT_EQ(renderer.Wait(), 0) << renderer.Errors();
+  const std::vector<std::string> paths = renderer.Paths();
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(out)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(SortedNames(paths), names);
+  return paths;
+}
+
+class SameRunTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  TempFolder folder;
+};
+
+// One seed paints the same pictures, in the same printed order, on one
+// thread, on more threads than processors, and split in two runs with
+// --first, with the finishing pass, from a palette or from a shared source.
+TEST_P(SameRunTest, AnyJobsAndAnySplitPaintTheSamePictures) {
+  std::vector<std::string> common = {"--seed", "11", "--size", "120x60"};
+  if (std::string(GetParam()) == "source") {
+    common.push_back("--source");
+    common.push_back(testing::WritePattern(folder.File("source.png"), 150, 70, testing::kPng));
+  }
+  const auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = common;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  };
+  constexpr int kCount = 9;
+  const auto one = RenderInto(with({"--count", "9", "--jobs", "1"}), folder.path() / "one", folder.path());
+  const auto three =
+      RenderInto(with({"--count", "9", "--jobs", "3"}), folder.path() / "three", folder.path());
+  auto split = RenderInto(with({"--count", "4", "--jobs", "2"}), folder.path() / "half0", folder.path());
+  const auto rest = RenderInto(with({"--first", "4", "--count", "5", "--jobs", "2"}), folder.path() / "half1",
+                               folder.path());
+  split.insert(split.end(), rest.begin(), rest.end());
+
+  ASSERT_EQ(one.size(), kCount);
+  ASSERT_EQ(three.size(), kCount);
+  ASSERT_EQ(split.size(), kCount);
+  for (int k = 0; k < kCount; ++k) {
+    SCOPED_TRACE("picture " + std::to_string(k));
+    const std::string bytes = ReadBytes(one[k]);
+    EXPECT_EQ(bytes.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    EXPECT_TRUE(ReadBytes(three[k]) == bytes);
+    EXPECT_TRUE(ReadBytes(split[k]) == bytes);
+    if (k > 0) {
+      EXPECT_FALSE(ReadBytes(one[k - 1]) == bytes) << "neighbouring pictures are alike";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SameRunTest, ::testing::Values("palette", "source"));
+
+struct StopCase {
+  int signal;
+  int status;
+};
+std::ostream& operator<<(std::ostream& out, const StopCase& c) { return out << ::strsignal(c.signal); }
+
+class InterruptTest : public ::testing::TestWithParam<StopCase> {
+ protected:
+  TempFolder folder;
+};
+
+// A stopped batch leaves complete pictures only, each printed, and says how
+// many it wrote.
+TEST_P(InterruptTest, LeavesOnlyCompletePictures) {
+  constexpr int kCount = 100000;
+  const fs::path out = folder.path() / "out";
+  Renderer renderer({"--size", "640x320", "--count", std::to_string(kCount), "--jobs", "2", "--progress",
+                     "--out", out.string()},
+                    folder.path());
+  ASSERT_TRUE(renderer.Started());
+  ASSERT_TRUE(renderer.WaitForLines(3)) << renderer.Errors();
+  renderer.Signal(GetParam().signal);
+  EXPECT_EQ(renderer.Wait(), GetParam().status) << renderer.Errors();
+
+  const std::vector<std::string> paths = renderer.Paths();
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(out)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, SortedNames(paths)) << "a file that was not printed stayed";
+  for (const auto& path : paths) {
+    const std::string bytes = ReadBytes(path);
+    // A PNG file is complete when it ends with its IEND chunk.
+    ASSERT_GT(bytes.size(), 12u) << path;
+    EXPECT_EQ(bytes.substr(bytes.size() - 12), std::string("\0\0\0\0IEND\xAE\x42\x60\x82", 12)) << path;
+  }
+  Image last;
+  last.LoadBitmap(paths.back());
+  EXPECT_EQ(last.Width(), 640);
+  EXPECT_NE(renderer.Errors().find("interrupted: " + std::to_string(paths.size()) + " of " +
+                                   std::to_string(kCount) + " pictures written"),
+            std::string::npos)
+      << renderer.Errors();
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest,
+                         ::testing::Values(StopCase{SIGINT, 130}, StopCase{SIGTERM, 143}));
+
+}  // namespace
+}  // namespace pictovance

@@ -1,0 +1,241 @@
+#include "tools/render/batch.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "canvas/recipe.h"
+#include "generator/driver.h"
+#include "tools/render/progress.h"
+
+namespace pictovance::render {
+
+namespace {
+
+// Written by the signal handler: a lock-free atomic is safe to store there.
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int signal) { g_stopSignal.store(signal, std::memory_order_relaxed); }
+
+// The main thread wakes this often to look for a stop signal and to redraw
+// the progress bar.
+constexpr auto kWakeInterval = std::chrono::milliseconds(100);
+
+struct CanvasSize {
+  std::uint64_t width;
+  std::uint64_t height;
+};
+
+// The largest canvas a picture can get: the asked size, or a source that
+// keeps its own larger size (a canvas is a copy of a source in source mode).
+CanvasSize LargestCanvas(const FormState& model) {
+  CanvasSize size{static_cast<std::uint64_t>(model.CanvasW < 1 ? 800 : model.CanvasW),
+                  static_cast<std::uint64_t>(model.CanvasH < 1 ? 400 : model.CanvasH)};
+  for (const Image& source : model.Sources) {
+    const auto w = static_cast<std::uint64_t>(source.Width());
+    const auto h = static_cast<std::uint64_t>(source.Height());
+    if (w * h > size.width * size.height) size = {w, h};
+  }
+  return size;
+}
+
+// A number from a control group's limit file, or 0 when the file is missing
+// or says "max".
+std::uint64_t ReadLimit(const char* path) {
+  std::ifstream file(path);
+  std::uint64_t value = 0;
+  if (!(file >> value)) return 0;
+  return value;
+}
+
+}  // namespace
+
+Painter::Painter(const FormState& model, bool effects, std::uint64_t nameSeed)
+    : form(effects), nameDigits(nameSeed) {
+  state.FixedSize = model.FixedSize;
+  state.CanvasW = model.CanvasW;
+  state.CanvasH = model.CanvasH;
+  state.Palette = model.Palette;
+  for (const Image& source : model.Sources) {
+    Image copy;
+    copy.AssignPicture(source.GetPicture());
+    copy.SetBackColor(std::to_string(source.BackColor()));
+    state.Sources.push_back(std::move(copy));
+  }
+  state.SourceCount = static_cast<std::int32_t>(state.Sources.size());
+  state.SourceFiles = model.SourceFiles;
+}
+
+std::filesystem::path RenderPicture(Painter& painter, std::uint64_t runSeed, std::int64_t index,
+                                    const std::filesystem::path& folder) {
+  // The picture carries its recipe, so it can be painted again on its own.
+  PaintPicture(painter.state, painter.form, PictureSeed(runSeed, static_cast<std::uint64_t>(index)));
+  if (!painter.state.Result) throw ImageError(kErrorInvalidArgument, "No picture was painted");
+  Image picture = std::move(*painter.state.Result);
+  painter.state.Result.reset();
+  return SaveResultPicture(picture, folder, painter.nameDigits, painter.names);
+}
+
+int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream& out) {
+  const CanvasSize canvas = LargestCanvas(model);
+  int jobs = static_cast<int>(std::clamp<std::int64_t>(settings.count, 1, std::max(settings.jobs, 1)));
+  const int fitting = JobsThatFit(jobs, canvas.width * canvas.height * 4, UsableMemoryBytes());
+  if (fitting < jobs) {
+    std::cerr << "pictovance-render: " << jobs << " canvases of " << canvas.width << "x" << canvas.height
+              << " would not fit in half of the memory; painting with " << fitting
+              << (fitting == 1 ? " job\n" : " jobs\n");
+    jobs = fitting;
+  }
+
+  LoadImageFormats();
+  const std::uint64_t nameSeed = FreshSeed();
+  std::vector<std::unique_ptr<Painter>> painters;
+  for (int j = 0; j < jobs; ++j) {
+    painters.push_back(std::make_unique<Painter>(model, settings.effects, PictureSeed(nameSeed, j)));
+  }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::map<std::int64_t, std::filesystem::path> done;  // finished, not yet printed
+  std::atomic<std::int64_t> next{0};
+  std::atomic<bool> stop{false};
+  int running = jobs;
+  std::string failure;
+
+  const auto work = [&](Painter& painter) {
+    while (!stop.load() && g_stopSignal.load(std::memory_order_relaxed) == 0) {
+      const std::int64_t k = next.fetch_add(1);
+      if (k >= settings.count) break;
+      try {
+        std::filesystem::path path = RenderPicture(painter, settings.seed, settings.first + k, settings.out);
+        const std::lock_guard lock(mutex);
+        done.emplace(k, std::move(path));
+      } catch (const std::exception& error) {
+        stop = true;
+        const std::lock_guard lock(mutex);
+        if (failure.empty()) failure = error.what();
+      }
+      changed.notify_one();
+    }
+    const std::lock_guard lock(mutex);
+    --running;
+    changed.notify_one();
+  };
+
+  // Only the main thread takes the stop signals, so no worker's file
+  // writing is ever interrupted by one.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+  std::vector<std::jthread> threads;
+  for (auto& painter : painters) threads.emplace_back(work, std::ref(*painter));
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+
+  ProgressMeter meter(stderr, settings.progress, settings.count);
+  meter.Update(0, true);
+  std::int64_t printed = 0;  // the pictures below this index are handed on
+  std::int64_t written = 0;
+  bool outputClosed = false;
+  std::vector<std::filesystem::path> ready;
+  std::unique_lock lock(mutex);
+  for (;;) {
+    changed.wait_for(lock, kWakeInterval);
+    const bool finished = running == 0;
+    // Paths go out in index order; once every worker has ended, a picture
+    // that failed leaves a gap that no later one waits for.
+    for (auto it = done.begin(); it != done.end() && (finished || it->first == printed);
+         it = done.erase(it)) {
+      ready.push_back(std::move(it->second));
+      printed = it->first + 1;
+    }
+    lock.unlock();
+    for (const auto& path : ready) out << path.string() << '\n';
+    if (!ready.empty()) out.flush();
+    written += static_cast<std::int64_t>(ready.size());
+    ready.clear();
+    meter.Update(written);
+    // Nobody reads the paths any more (a pipe into `head`, say): stop as
+    // for a signal, since the files can no longer be told to anyone.
+    if (!out && !outputClosed) {
+      outputClosed = true;
+      stop = true;
+    }
+    lock.lock();
+    if (finished) break;
+  }
+  lock.unlock();
+  threads.clear();
+
+  const int signal = outputClosed ? SIGPIPE : g_stopSignal.load();
+  meter.Finish(written, signal != 0);
+  if (!failure.empty()) std::cerr << "pictovance-render: " << failure << "\n";
+  if (signal != 0) return 128 + signal;
+  return failure.empty() ? 0 : 1;
+}
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  // A closed output must not end the process in the middle of a save; the
+  // batch notices the failed write instead.
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+int DefaultJobs() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(CPU_COUNT(&set), 1);
+  return static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
+}
+
+std::uint64_t FreshSeed() {
+  std::random_device entropy;
+  const auto clock = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+  return (static_cast<std::uint64_t>(entropy()) << 32 ^ entropy()) ^ clock;
+}
+
+std::uint64_t UsableMemoryBytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGE_SIZE);
+  std::uint64_t memory = pages > 0 && pageSize > 0
+                             ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize)
+                             : 0;
+  // A container's limit (control groups v2, then v1) is what counts there.
+  for (const char* path : {"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory/memory.limit_in_bytes"}) {
+    const std::uint64_t limit = ReadLimit(path);
+    if (limit != 0 && (memory == 0 || limit < memory)) memory = limit;
+  }
+  return memory;
+}
+
+int JobsThatFit(int jobs, std::uint64_t canvasBytes, std::uint64_t memoryBytes) {
+  if (memoryBytes == 0 || canvasBytes == 0) return jobs;
+  const std::uint64_t fitting = memoryBytes / 2 / canvasBytes;
+  return static_cast<int>(
+      std::clamp<std::uint64_t>(fitting, 1, static_cast<std::uint64_t>(std::max(jobs, 1))));
+}
+
+}  // namespace pictovance::render

@@ -1,0 +1,89 @@
+// Batch runs of the renderer: pictures first .. first + count - 1 of a run,
+// painted and saved on several threads at once.
+//
+// Picture i of a run is painted from Random(PictureSeed(runSeed, i)) into
+// its worker's own form state, so it does not depend on the number of
+// threads, on which thread paints it, or on the pictures painted before it:
+// a run split with `first` writes the same pictures as one run. The image
+// objects are not thread safe, so every worker paints into its own; the
+// sources are shared between workers as read-only picture handles. The digits
+// of file names come from each worker's own generator, never from a
+// picture's.
+//
+// Each file is complete (its name claimed, written beside it and renamed
+// into place) before its path is handed on; paths are printed in index
+// order. A stop signal (SIGINT, SIGTERM) ends a batch between pictures: none
+// is begun after it, those being painted are finished and saved, and the run
+// ends with 128 + the signal's number.
+//
+// What it does not promise: file names (they follow the clock) or the order
+// in which files appear in the folder.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <ostream>
+
+#include "canvas/result_file.h"
+#include "generator/form.h"
+#include "generator/headless_form.h"
+#include "generator/random.h"
+
+namespace pictovance::render {
+
+struct BatchSettings {
+  std::uint64_t seed = 0;  // the run's seed
+  std::int64_t first = 0;  // index of the first picture
+  std::int64_t count = 1;
+  int jobs = 1;  // threads; lowered to count, and to what memory allows
+  bool effects = true;
+  std::filesystem::path out = ".";
+  bool progress = false;  // the progress bar and the summary line on stderr
+};
+
+// What one thread paints with: its own form state and form, and its own
+// name generator.
+struct Painter {
+  // A copy of model's size and sources, the sources' pixels shared through
+  // picture handles. Build painters on one thread: taking a handle marks
+  // model's source as shared. nameSeed seeds the file-name digits.
+  Painter(const FormState& model, bool effects, std::uint64_t nameSeed);
+
+  FormState state;
+  HeadlessForm form;
+  Random nameDigits;
+  ResultNames names;
+};
+
+// Paints picture index of the run seeded runSeed with painter and saves it
+// into folder under a fresh result name; returns the path written. Raises
+// ImageError when painting or writing fails (no partial file is left).
+std::filesystem::path RenderPicture(Painter& painter, std::uint64_t runSeed, std::int64_t index,
+                                    const std::filesystem::path& folder);
+
+// Paints the batch from model (the size and sources set up as the window's
+// Set and drops do), printing each path on out. A failure is reported on
+// stderr. Returns 0, 1 after a failure, or 128 + the number of the signal
+// that stopped the batch (SIGPIPE when out could no longer be written).
+int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream& out);
+
+// Makes SIGINT and SIGTERM stop a batch between pictures instead of ending
+// the process, and SIGPIPE do nothing, from now on; call before anything is
+// written.
+void CatchStopSignals();
+
+// The number of processors this process may run on.
+int DefaultJobs();
+
+// A seed for a run without one: from the system's entropy and the clock.
+std::uint64_t FreshSeed();
+
+// The memory the process may use: physical memory, or the control group's
+// limit when that is lower. 0 when unknown.
+std::uint64_t UsableMemoryBytes();
+
+// jobs lowered so that jobs canvases of canvasBytes each fit in half of
+// memoryBytes, but at least 1. memoryBytes 0 (unknown) keeps jobs.
+int JobsThatFit(int jobs, std::uint64_t canvasBytes, std::uint64_t memoryBytes);
+
+}  // namespace pictovance::render
