@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Fuzzes the picture loader for a while (default 60 seconds) with libFuzzer
+# Fuzzes the picture loader and the recipe reader for a while (default 60
+# seconds in all, three quarters for the loader) with libFuzzer
 # under AddressSanitizer and UndefinedBehaviorSanitizer. Builds the fuzz
 # target into build-san/ (clang) if needed, writes a fresh seed corpus of
 # small valid files in every format, and keeps what it finds in
@@ -19,7 +20,8 @@ if [ ! -f build-san/CMakeCache.txt ]; then
     "${launcher[@]}" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only" \
     -DPICTOVANCE_SANITIZE=ON -DPICTOVANCE_FUZZ=ON -DPICTOVANCE_BUILD_APP=OFF -DPICTOVANCE_BUILD_BENCH=OFF
 fi
-cmake --build build-san -j"$jobs" --target pictovance-load-fuzzer pictovance-fuzz-seeds
+cmake --build build-san -j"$jobs" --target pictovance-load-fuzzer pictovance-fuzz-seeds \
+  pictovance-recipe-fuzzer pictovance-render
 cd build-san/fuzz
 rm -rf seeds
 mkdir -p seeds corpus
@@ -29,5 +31,16 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # Inputs up to 64 KB; a decode may take up to the loader's own limits (a
 # picture of 16384 x 16384 is 1 GiB), so memory and time are bounded above
 # those, not at libFuzzer's defaults.
-./pictovance-load-fuzzer -max_total_time="$seconds" -max_len=65536 -timeout=30 -rss_limit_mb=3072 \
+load_seconds=$((seconds * 3 / 4))
+recipe_seconds=$((seconds - load_seconds))
+./pictovance-load-fuzzer -max_total_time="$load_seconds" -max_len=65536 -timeout=30 -rss_limit_mb=3072 \
   -print_final_stats=1 corpus seeds
+# The recipe reader starts from real recipes: a palette picture and one
+# painted from a source picture.
+rm -rf recipe-seeds
+mkdir -p recipe-seeds recipe-corpus
+../tools/render/pictovance-render --seed 1 --size 8x6 --no-effects --quiet --out recipe-seeds >/dev/null
+../tools/render/pictovance-render --seed 2 --size 8x6 --quiet --source "$(ls seeds/*.png | head -n 1)" \
+  --out recipe-seeds >/dev/null
+./pictovance-recipe-fuzzer -max_total_time="$recipe_seconds" -max_len=16384 -timeout=30 \
+  -print_final_stats=1 recipe-corpus recipe-seeds
