@@ -9,13 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 fuzz_seconds=${1:-60}
 jobs=$(nproc 2>/dev/null || echo 2)
-# -O1 with line tables only: readable sanitizer reports, cheaper to
-# compile than -O2 -g. ccache, when present, makes reruns quick.
-launcher=()
-if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
-cmake -S . -B build-san -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-  "${launcher[@]}" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only" \
-  -DPICTOVANCE_SANITIZE=ON -DPICTOVANCE_FUZZ=ON -DPICTOVANCE_BUILD_APP=OFF -DPICTOVANCE_BUILD_BENCH=OFF
+source scripts/configure-san.sh
 cmake --build build-san -j"$jobs"
 # Each suite runs as one process: ctest's one process per test case costs
 # AddressSanitizer's start-up 1,700 times.
