@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "canvas/result_file.h"
+#include "canvas/whole_number.h"
 #include "generator/driver.h"
 
 namespace pictovance {
@@ -38,14 +39,6 @@ std::string NowRfc3339() {
 
 std::string SizeText(std::int32_t width, std::int32_t height) {
   return std::to_string(width) + "x" + std::to_string(height);
-}
-
-template <class T>
-std::optional<T> ParseWhole(std::string_view text) {
-  T value{};
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
 }
 
 RecipeError Malformed(const std::string& key, const std::string& value) {

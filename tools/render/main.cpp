@@ -20,6 +20,7 @@
 #include "app_info.h"
 #include "canvas/size_fields.h"
 #include "canvas/sources.h"
+#include "canvas/whole_number.h"
 #include "generator/form.h"
 #include "generator/headless_form.h"
 #include "imaging/heap.h"
@@ -110,21 +111,13 @@ class UsageError {
   std::string m_message;
 };
 
-template <class T>
-std::optional<T> ParseWhole(std::string_view text) {
-  T value{};
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
 void ParseSize(std::string_view text, Options& options) {
   const auto x = text.find_first_of("xX");
   const std::string bad =
       "--size wants WIDTHxHEIGHT with each side 0 to 9999, not \"" + std::string(text) + "\"";
   if (x == std::string_view::npos) throw UsageError(bad);
-  const auto w = ParseWhole<int>(text.substr(0, x));
-  const auto h = ParseWhole<int>(text.substr(x + 1));
+  const auto w = pv::ParseWhole<int>(text.substr(0, x));
+  const auto h = pv::ParseWhole<int>(text.substr(x + 1));
   if (!w || !h || *w < 0 || *h < 0 || *w > kMaxSide || *h > kMaxSide) throw UsageError(bad);
   options.width = *w;
   options.height = *h;
@@ -149,25 +142,25 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
       options.sizeGiven = true;
     } else if (arg == "--seed") {
       const std::string_view text = value();
-      const auto seed = ParseWhole<std::uint64_t>(text);
+      const auto seed = pv::ParseWhole<std::uint64_t>(text);
       if (!seed) throw UsageError("--seed wants a whole number 0 or more, not \"" + std::string(text) + "\"");
       options.seed = *seed;
     } else if (arg == "--count") {
       const std::string_view text = value();
-      const auto count = ParseWhole<long long>(text);
+      const auto count = pv::ParseWhole<long long>(text);
       if (!count || *count < 1)
         throw UsageError("--count wants a whole number 1 or more, not \"" + std::string(text) + "\"");
       options.count = *count;
       options.countGiven = true;
     } else if (arg == "--first") {
       const std::string_view text = value();
-      const auto first = ParseWhole<long long>(text);
+      const auto first = pv::ParseWhole<long long>(text);
       if (!first || *first < 0)
         throw UsageError("--first wants a whole number 0 or more, not \"" + std::string(text) + "\"");
       options.first = *first;
     } else if (arg == "--jobs") {
       const std::string_view text = value();
-      const auto jobs = ParseWhole<int>(text);
+      const auto jobs = pv::ParseWhole<int>(text);
       if (!jobs || *jobs < 1 || *jobs > kMaxJobs) {
         throw UsageError("--jobs wants a whole number 1 to 1024, not \"" + std::string(text) + "\"");
       }
