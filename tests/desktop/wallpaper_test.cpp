@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -52,7 +53,8 @@ Finished RunProcess(std::vector<std::string> argv, const std::map<std::string, s
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text(*entry);
     const std::string name = text.substr(0, text.find('='));
-    if (std::find(std::begin(kDropped), std::end(kDropped), name) == std::end(kDropped))
+    if (std::find(std::begin(kDropped), std::end(kDropped), name) == std::end(kDropped) &&
+        !env.contains(name))
       environment.push_back(text);
   }
   for (const auto& [name, value] : env) environment.push_back(name + "=" + value);
@@ -130,6 +132,30 @@ std::string GnomeSetting(const std::map<std::string, std::string>& env, const st
   return got.status == 0 ? got.out : "gsettings failed: " + got.err;
 }
 
+// Stand-ins for KDE Plasma's and Xfce's tools: they log how they were
+// called, and xfconf-query lists two backdrops among other properties.
+void WriteDesktopTools(const fs::path& bin) {
+  fs::create_directories(bin);
+  testing::WriteBytes((bin / "plasma-apply-wallpaperimage").string(),
+                      "#!/bin/sh\necho \"plasma-apply-wallpaperimage $*\" >>\"$TOOLS_LOG\"\n");
+  testing::WriteBytes((bin / "xfconf-query").string(),
+                      "#!/bin/sh\n"
+                      "if [ \"$*\" = '-c xfce4-desktop -l' ]; then\n"
+                      "  printf '%s\\n' /backdrop/screen0/monitor0/workspace0/color-style \\\n"
+                      "    /backdrop/screen0/monitor0/workspace0/last-image /desktop-icons/style \\\n"
+                      "    /backdrop/screen0/monitorHDMI-1/workspace0/last-image\n"
+                      "else echo \"xfconf-query $*\" >>\"$TOOLS_LOG\"; fi\n");
+  for (const char* tool : {"plasma-apply-wallpaperimage", "xfconf-query"}) {
+    fs::permissions(bin / tool, fs::perms::owner_all);
+  }
+}
+
+// text with every @FILE@ replaced by file.
+std::string WithFile(std::string text, const std::string& file) {
+  for (std::size_t at; (at = text.find("@FILE@")) != std::string::npos;) text.replace(at, 6, file);
+  return text;
+}
+
 struct WayCase {
   const char* name;
   std::optional<unsigned> portalAnswer;  // nullopt: no portal on the bus
@@ -138,6 +164,7 @@ struct WayCase {
   int status;
   const char* says;  // on stderr
   bool throughGnome;
+  const char* toolCalls = "";  // what the stand-ins for KDE's and Xfce's tools log
 };
 
 void PrintTo(const WayCase& c, std::ostream* out) { *out << c.name; }
@@ -167,7 +194,10 @@ TEST_P(WallpaperWayTest, SavesSetsAndTidies) {
       {"XDG_CURRENT_DESKTOP", c.desktop},
       {"GSETTINGS_BACKEND", "keyfile"},
       {"XDG_CONFIG_HOME", (home.path() / "config").string()},
+      {"PATH", (home.path() / "bin").string() + ":" + std::getenv("PATH")},
+      {"TOOLS_LOG", (home.path() / "tools.log").string()},
   };
+  WriteDesktopTools(home.path() / "bin");
   std::vector<std::string> command = {PV_RENDER, "--wallpaper", "--no-effects", "--seed",         "5",
                                       "--keep",  "1",           "--out",        pictures.string()};
   if (c.size != nullptr) command.insert(command.end(), {"--size", c.size});
@@ -215,6 +245,9 @@ TEST_P(WallpaperWayTest, SavesSetsAndTidies) {
     }
   }
 
+  EXPECT_EQ(fs::exists(home.path() / "tools.log") ? ReadBytes((home.path() / "tools.log").string()) : "",
+            WithFile(c.toolCalls, saved.string()));
+
   EXPECT_TRUE(fs::exists(saved));
   EXPECT_TRUE(fs::exists(notes));
   EXPECT_EQ(fs::exists(older), c.status != 0)
@@ -229,6 +262,13 @@ INSTANTIATE_TEST_SUITE_P(
         WayCase{"GnomeWhenThePortalFails", 2u, "GNOME", "48x32", 0, "set through GNOME's settings", true},
         WayCase{"GnomeWithoutAPortal", std::nullopt, "ubuntu:GNOME", "48x32", 0,
                 "set through GNOME's settings", true},
+        WayCase{"PlasmaWithoutAPortal", std::nullopt, "KDE", "48x32", 0, "set through KDE Plasma", false,
+                "plasma-apply-wallpaperimage @FILE@\n"},
+        WayCase{
+            "XfceWithoutAPortal", std::nullopt, "XFCE", "48x32", 0, "set through Xfce's settings", false,
+            "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitor0/workspace0/last-image -s @FILE@\n"
+            "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace0/last-image -s "
+            "@FILE@\n"},
         WayCase{"UnsupportedDesktopWithoutAPortal", std::nullopt, "LXQt", "48x32", 1,
                 "only GNOME, KDE Plasma and Xfce can be set, and this desktop is \"LXQt\"", false}),
     [](const ::testing::TestParamInfo<WayCase>& info) { return std::string(info.param.name); });
