@@ -55,8 +55,9 @@ int PaintWallpaper(const FormState& model, const WallpaperSettings& settings, st
   }
   out << path.string() << std::endl;
 
-  // Made only now: QtDBus needs it, and the painting is done before Qt sets
-  // the process's locale.
+  // QtDBus needs an application. It is made only after the painting: it
+  // sets the process's C locale from the environment, which the painting
+  // and the recipe's texts should never see.
   static int argc = 1;
   static char name[] = "pictovance-render";
   static char* argv[] = {name, nullptr};
