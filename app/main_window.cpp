@@ -20,13 +20,13 @@
 #include <new>
 #include <optional>
 
-#include "app/results_folder.h"
 #include "app/status_errors.h"
 #include "app/widgets.h"
 #include "canvas/about_text.h"
 #include "canvas/save.h"
 #include "canvas/size_fields.h"
 #include "canvas/sources.h"
+#include "desktop/results_folder.h"
 
 // Q_INIT_RESOURCE must be used outside any namespace; the icons live in a
 // static library, whose resource registration the linker would otherwise

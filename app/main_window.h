@@ -50,7 +50,7 @@ class MainWindow : public QWidget, public Form {
   // About chance at start-up); each picture is painted from a seed of its
   // own, taken from the window's clock-seeded sequence of picture seeds.
   // programFolder is the folder that holds the program, which decides where
-  // saved pictures go (app/results_folder.h).
+  // saved pictures go (desktop/results_folder.h).
   MainWindow(Random& rng, std::filesystem::path programFolder, QWidget* parent = nullptr);
   ~MainWindow() override;
 

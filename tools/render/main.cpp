@@ -26,6 +26,7 @@
 #include "imaging/heap.h"
 #include "tools/render/again.h"
 #include "tools/render/batch.h"
+#include "tools/render/wallpaper.h"
 
 namespace pv = pictovance;
 
@@ -40,6 +41,7 @@ const char kUsage[] =
     "Usage: pictovance-render [options]\n"
     "       pictovance-render --again FILE.png [--source FILE]... [--size WxH] [--out DIR]\n"
     "       pictovance-render --recipe FILE.png\n"
+    "       pictovance-render --wallpaper [--size WxH] [--keep N] [options]\n"
     "Paints random abstract pictures and saves each as a PNG file named like\n"
     "the program's saved pictures; prints the path of every file it writes.\n"
     "\n"
@@ -77,6 +79,14 @@ const char kUsage[] =
     "                 with --source in any order. With --size the same seed is\n"
     "                 painted at that size, and the layout follows the size\n"
     "  --recipe FILE  print the recipe FILE carries\n"
+    "  --wallpaper    paint one picture at the screen's size in pixels (--size is\n"
+    "                 needed where no display can be reached), save it into the\n"
+    "                 folder Wallpapers inside the pictures folder (or inside\n"
+    "                 --out) and set it as the desktop's wallpaper; --count,\n"
+    "                 --first, --jobs and --progress do not apply\n"
+    "  --keep N       with --wallpaper, keep the N newest saved pictures in\n"
+    "                 Wallpapers and remove the older ones, 1 or more\n"
+    "                 (default 30); nothing else there is touched\n"
     "  --help         show this text\n"
     "  --version      print the version\n"
     "\n"
@@ -98,6 +108,9 @@ struct Options {
   bool countGiven = false;
   std::optional<std::string> again;
   std::optional<std::string> recipe;
+  bool wallpaper = false;
+  std::optional<long long> keep;
+  bool outGiven = false;
   bool progress = false;
   bool quiet = false;
 };
@@ -177,10 +190,19 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
       const std::string_view text = value();
       if (text.empty()) throw UsageError("--out wants a folder");
       options.out = std::filesystem::path(std::string(text));
+      options.outGiven = true;
     } else if (arg == "--again" || arg == "--recipe") {
       const std::string_view text = value();
       if (text.empty()) throw UsageError(std::string(arg) + " wants a PNG file");
       (arg == "--again" ? options.again : options.recipe) = std::string(text);
+    } else if (arg == "--wallpaper" && !inlineValue) {
+      options.wallpaper = true;
+    } else if (arg == "--keep") {
+      const std::string_view text = value();
+      const auto keep = pv::ParseWhole<long long>(text);
+      if (!keep || *keep < 1)
+        throw UsageError("--keep wants a whole number 1 or more, not \"" + std::string(text) + "\"");
+      options.keep = *keep;
     } else if (arg == "--effects" && !inlineValue) {
       options.effects = true;
     } else if (arg == "--no-effects" && !inlineValue) {
@@ -237,6 +259,24 @@ int main(int argc, char** argv) {
       throw UsageError(
           "--again paints the one picture of its recipe: --seed, --count, --first and --recipe do not apply");
     }
+    if (options.wallpaper && (options.countGiven || options.first != 0 || options.jobs > 0 ||
+                              options.progress || options.again || options.recipe)) {
+      throw UsageError(
+          "--wallpaper paints and sets one picture: --count, --first, --jobs, --progress, --again and "
+          "--recipe "
+          "do not apply");
+    }
+    if (options.keep && !options.wallpaper) throw UsageError("--keep goes with --wallpaper only");
+    if (options.wallpaper) {
+      std::string problem;
+      const auto plan = pv::render::PlanWallpaper(
+          options.sizeGiven ? std::optional(std::make_pair(options.width, options.height)) : std::nullopt,
+          options.outGiven ? std::optional(options.out) : std::nullopt, problem);
+      if (!plan) throw UsageError(problem);
+      options.width = plan->width;
+      options.height = plan->height;
+      options.out = plan->folder;
+    }
   } catch (const UsageError& error) {
     return usageError(error);
   }
@@ -263,6 +303,13 @@ int main(int argc, char** argv) {
     PrepareFolder(options.out);
   } catch (const UsageError& error) {
     return usageError(error);
+  }
+
+  if (options.wallpaper) {
+    const pv::render::WallpaperSettings wallpaper{
+        options.seed ? *options.seed : pv::render::FreshSeed(), options.effects, options.out,
+        static_cast<std::size_t>(options.keep.value_or(pv::render::kDefaultKeep)), options.quiet};
+    return pv::render::PaintWallpaper(state, wallpaper, std::cout, std::cerr);
   }
 
   pv::render::BatchSettings batch;

@@ -1,4 +1,4 @@
-#include "app/results_folder.h"
+#include "desktop/results_folder.h"
 
 #include <unistd.h>
 
