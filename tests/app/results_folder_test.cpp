@@ -1,7 +1,7 @@
 // Where Save puts pictures, seen from outside: the files that appear, the
 // folder the results-folder button opens, the status line when even the
-// fallback folder cannot be written, and the rule that sends an installed
-// copy's pictures to the pictures folder.
+// fallback folder cannot be written or no program can open the folder, and
+// the rule that sends an installed copy's pictures to the pictures folder.
 //
 // A read-only folder is a tmpfs mounted read-only inside a mount namespace
 // of this process alone (for root, whom permission bits do not stop), or a
@@ -62,6 +62,7 @@ class ResultsFolderTest : public QObject {
   void installedCopiesSaveIntoPictures_data();
   void installedCopiesSaveIntoPictures();
   void nowhereToWriteIsReadable();
+  void noFileManagerIsReadable();
 
  private:
   // Makes folder (existing, empty) read-only; false when this system does
@@ -233,6 +234,24 @@ void ResultsFolderTest::nowhereToWriteIsReadable() {
   // The tooltip lasts until the next command.
   window->findChild<QPushButton*>(QStringLiteral("cmdRND"))->click();
   QCOMPARE(status->toolTip(), QString());
+}
+
+// DIR with no program to open the folder says so, as a failed Save does.
+void ResultsFolderTest::noFileManagerIsReadable() {
+  const QString program = m_home + QStringLiteral("/program");
+  QVERIFY(QDir().mkpath(program));
+  auto window = OpenWindow(program);
+  // Neither a handler of this process nor xdg-open on the path.
+  QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", m_home.toLocal8Bit());
+  window->findChild<QPushButton*>(QStringLiteral("cmdDIR"))->click();
+  qputenv("PATH", path);
+  QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_urls, "Open");
+  const auto* status = window->findChild<QLabel*>(QStringLiteral("lblWait"));
+  QCOMPARE(status->text(), QStringLiteral("Error: no file manager"));
+  QVERIFY2(status->toolTip().startsWith(QLatin1String("Error: ")) && status->toolTip().contains(program),
+           qPrintable(status->toolTip()));
 }
 
 QTEST_MAIN(ResultsFolderTest)
