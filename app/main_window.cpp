@@ -453,6 +453,7 @@ void MainWindow::ShowPicture(const Picture& picture) {
   try {
     background = ColourFromTag(PreviewTag());
   } catch (const ImageError&) {
+    // Not reached: the core composed this preview with the same colour.
   }
   m_picPreview->SetPicture(picture, full, background);
   m_picPreview->setAccessibleDescription(
