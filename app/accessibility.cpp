@@ -2,8 +2,12 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QWidget>
+#include <utility>
 
 namespace pictovance {
 
@@ -37,6 +41,11 @@ constexpr ControlText kControls[] = {
      "YOBA: new pictures get a random finishing pass of line and dot grids, filters and colour reduction"},
 };
 
+// A row of dots: the status line's progress.
+bool IsProgress(const QString& text) {
+  return !text.isEmpty() && text.count(QLatin1Char('.')) == text.size();
+}
+
 // lblWait as assistive technology sees it: the window's status bar, named
 // by the message it shows, with the whole message (the tooltip of an error)
 // as its description.
@@ -48,7 +57,11 @@ class StatusLineAccessible : public QAccessibleWidget {
     const auto* line = static_cast<const QLabel*>(widget());
     switch (kind) {
       case QAccessible::Name:
-        return line->text().isEmpty() ? QStringLiteral("Status") : QStringLiteral("Status: ") + line->text();
+        if (line->text().isEmpty()) return QStringLiteral("Status");
+        // The falling dots are progress; read out, they would drown the
+        // message that follows.
+        if (IsProgress(line->text())) return QStringLiteral("Status: working");
+        return QStringLiteral("Status: ") + line->text();
       case QAccessible::Description:
         return line->toolTip().isEmpty() ? QStringLiteral("Progress and the outcome of the last command")
                                          : line->toolTip();
@@ -58,7 +71,37 @@ class StatusLineAccessible : public QAccessibleWidget {
   }
 };
 
-QAccessibleInterface* StatusLineFactory(const QString&, QObject* object) {
+// picPreview as assistive technology sees it: a picture, not a bare frame,
+// with the two things the mouse does on it: Press paints (a left click),
+// ShowMenu opens the window's menu (a right click).
+class PreviewAccessible : public QAccessibleWidget {
+ public:
+  explicit PreviewAccessible(QWidget* preview) : QAccessibleWidget(preview, QAccessible::Graphic) {}
+
+  QStringList actionNames() const override {
+    return QAccessibleWidget::actionNames() << pressAction() << showMenuAction();
+  }
+
+  void doAction(const QString& name) override {
+    QWidget* preview = widget();
+    const QPoint centre = preview->rect().center();
+    if (name == pressAction()) {
+      QMouseEvent release(QEvent::MouseButtonRelease, centre, preview->mapToGlobal(centre), Qt::LeftButton,
+                          Qt::NoButton, Qt::NoModifier);
+      QCoreApplication::sendEvent(preview, &release);
+    } else if (name == showMenuAction()) {
+      QContextMenuEvent request(QContextMenuEvent::Keyboard, centre, preview->mapToGlobal(centre));
+      QCoreApplication::sendEvent(preview, &request);
+    } else {
+      QAccessibleWidget::doAction(name);
+    }
+  }
+};
+
+QAccessibleInterface* WindowFactory(const QString& className, QObject* object) {
+  if (className == QLatin1String("pictovance::PreviewArea") && object->isWidgetType()) {
+    return new PreviewAccessible(static_cast<QWidget*>(object));
+  }
   auto* line = qobject_cast<QLabel*>(object);
   if (line == nullptr || line->objectName() != QLatin1String(kStatusLineName)) return nullptr;
   return new StatusLineAccessible(line);
@@ -72,6 +115,12 @@ void Announce(QWidget* widget, QAccessible::Event type) {
 }  // namespace
 
 void DescribeControls(QWidget* window) {
+  // First: naming a control makes its interface (to announce the name).
+  static const bool installed = [] {
+    QAccessible::installFactory(&WindowFactory);
+    return true;
+  }();
+  (void)installed;
   window->setAccessibleDescription(QStringLiteral("Paints random abstract pictures"));
   for (const ControlText& entry : kControls) {
     auto* control = window->findChild<QWidget*>(QString::fromLatin1(entry.control));
@@ -84,18 +133,18 @@ void DescribeControls(QWidget* window) {
     preview->setAccessibleDescription(PreviewDescription(false, 0, 0, 0));
   }
 
-  static const bool installed = [] {
-    QAccessible::installFactory(&StatusLineFactory);
-    return true;
-  }();
-  (void)installed;
-  auto* line = window->findChild<QLabel*>(QString::fromLatin1(kStatusLineName));
-  if (line == nullptr) return;
-  // An interface made before the line had its name is the plain label's:
-  // drop it, so that the next query reaches the factory.
-  QAccessibleInterface* known = QAccessible::queryAccessibleInterface(line);
-  if (known != nullptr && known->role() != QAccessible::StatusBar) {
-    QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(known));
+  // An interface made before the factory was there (or before the status
+  // line had its name) is a plain one: drop it, so that the next query
+  // reaches the factory.
+  const std::pair<const char*, QAccessible::Role> own[] = {{kStatusLineName, QAccessible::StatusBar},
+                                                           {"picPreview", QAccessible::Graphic}};
+  for (const auto& [name, role] : own) {
+    auto* control = window->findChild<QWidget*>(QString::fromLatin1(name));
+    QAccessibleInterface* known =
+        control != nullptr ? QAccessible::queryAccessibleInterface(control) : nullptr;
+    if (known != nullptr && known->role() != role) {
+      QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(known));
+    }
   }
 }
 
@@ -110,13 +159,12 @@ QString PreviewDescription(bool hasPicture, int width, int height, std::int32_t 
 }
 
 void ShowStatusText(QLabel* statusLine, const QString& text) {
+  // A label announces a new text itself; the same message again is
+  // announced here, as the answer to a new command. Progress is not.
+  const bool repeated = statusLine->text() == text;
   statusLine->setText(text);
-  // The dots fall once per loaded file; a reader saying each row would
-  // drown the outcome. The same message again is announced again: it is
-  // the answer to a new command.
-  const bool progress = text.count(QLatin1Char('.')) == text.size();
-  if (progress) return;
-  Announce(statusLine, QAccessible::NameChanged);
+  if (text.isEmpty() || IsProgress(text)) return;
+  if (repeated) Announce(statusLine, QAccessible::NameChanged);
   Announce(statusLine, QAccessible::DescriptionChanged);
 }
 

@@ -1,7 +1,8 @@
 // What a screen reader learns about the window: a name and a description
 // for every control (the captions INF, RND, SAV, DIR, SET and YOBA say
-// little when read aloud), a description of the preview that tells what
-// picture it shows, and the status line, which is presented as the
+// little when read aloud), the preview as a picture whose description tells
+// what it shows and whose actions do what the mouse does on it (paint, open
+// the window's menu), and the status line, which is presented as the
 // window's status bar and announces each message it shows.
 //
 // Captions, tooltips and the layout stay as they are; only what assistive

@@ -9,6 +9,7 @@
 #include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -81,6 +82,19 @@ void AccessibilityTest::everyControlHasANameAndADescription() {
   QAccessibleInterface* randomize =
       QAccessible::queryAccessibleInterface(m_window->findChild<QWidget*>(QStringLiteral("cmdRND")));
   QCOMPARE(randomize->text(QAccessible::Name), QStringLiteral("New picture"));
+  // The preview is a picture, with what the mouse does on it as actions.
+  QAccessibleInterface* preview =
+      QAccessible::queryAccessibleInterface(m_window->findChild<QWidget*>(QStringLiteral("picPreview")));
+  QCOMPARE(preview->role(), QAccessible::Graphic);
+  QAccessibleActionInterface* actions = preview->actionInterface();
+  QVERIFY2(actions != nullptr, "the preview has no actions");
+  actions->doAction(QAccessibleActionInterface::showMenuAction());
+  auto* menu = m_window->findChild<QMenu*>(QStringLiteral("previewMenu"));
+  QVERIFY2(menu != nullptr && menu->isVisible(), "ShowMenu opened no menu");
+  menu->hide();
+  QVERIFY2(!m_window->State().Result, "opening the menu painted");
+  actions->doAction(QAccessibleActionInterface::pressAction());
+  QVERIFY2(m_window->State().Result.has_value(), "Press painted no picture");
   QAccessibleInterface* status =
       QAccessible::queryAccessibleInterface(m_window->findChild<QWidget*>(QStringLiteral("lblWait")));
   QCOMPARE(status->role(), QAccessible::StatusBar);
