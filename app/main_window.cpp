@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -11,7 +13,6 @@
 #include <QMoveEvent>
 #include <QPushButton>
 #include <QScreen>
-#include <QShortcut>
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -20,13 +21,20 @@
 #include <new>
 #include <optional>
 
+#include "app/accessibility.h"
+#include "app/clipboard.h"
+#include "app/full_size_view.h"
+#include "app/source_import.h"
 #include "app/status_errors.h"
+#include "app/tool_tips.h"
 #include "app/widgets.h"
+#include "app/window_menu.h"
 #include "canvas/about_text.h"
 #include "canvas/save.h"
 #include "canvas/size_fields.h"
 #include "canvas/sources.h"
 #include "desktop/results_folder.h"
+#include "generator/preview.h"
 
 // Q_INIT_RESOURCE must be used outside any namespace; the icons live in a
 // static library, whose resource registration the linker would otherwise
@@ -100,6 +108,10 @@ MainWindow::MainWindow(Random& rng, std::filesystem::path programFolder, QWidget
 
   BuildControls();
   ConnectControls();
+  DescribeControls(this);
+  (new ToolTips(this))->Watch(this);
+  m_import = new SourceImport(*this);
+  m_commands = new CommandMenu(this, m_picPreview, WindowCommands(*this));
 
   CentreOnScreen();
 }
@@ -239,12 +251,6 @@ void MainWindow::ConnectControls() {
   connect(m_cmdSAV, &QPushButton::clicked, this, [this] { SaveResult(); });
   connect(m_cmdDIR, &QPushButton::clicked, this, [this] { OpenResultsFolder(); });
 
-  // The way back and forth works wherever the focus is.
-  connect(new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Left), this), &QShortcut::activated, this,
-          [this] { ShowPrevious(); });
-  connect(new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Right), this), &QShortcut::activated, this,
-          [this] { ShowNext(); });
-
   m_dropTargets = new DropTargets([this](const DroppedFileList& files) { LoadDrop(files); }, this);
   for (QWidget* target :
        std::initializer_list<QWidget*>{this, m_picPreview, m_txtHLP, m_txtW, m_txtH, m_lblWait, m_lblLW,
@@ -336,14 +342,51 @@ void MainWindow::ApplySize() {
 void MainWindow::OpenResultsFolder() {
   BeginCommand();
   const std::filesystem::path folder = ResultsFolder();
-  // Silent by design: a folder that cannot be made, or no file manager to
-  // take it, shows nothing. Made here too, so that the button opens the
-  // folder before the first Save.
+  // Made here too, so that the button opens the folder before the first
+  // Save. A folder that cannot be made, or no program to show it, is said
+  // in the status line as a failed Save is.
   try {
     MakeResultsFolder(folder);
-  } catch (const ImageError&) {
+  } catch (const ImageError& error) {
+    ShowError(error);
+    return;
   }
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())))) {
+    ShowError(FolderNotOpened(folder.string()));
+  }
+}
+
+void MainWindow::ViewFullSize() {
+  BeginCommand();
+  if (!m_state.Result) {
+    SetStatus("Nothing to show");
+    return;
+  }
+  if (m_fullView == nullptr) m_fullView = new FullSizeView(this);
+  m_fullView->Open(m_state.Result->GetPicture());
+}
+
+void MainWindow::CopyPicture() {
+  BeginCommand();
+  if (!m_state.Result) {
+    SetStatus("Nothing to copy");
+    return;
+  }
+  CopyPictureToClipboard(m_state.Result->GetPicture());
+}
+
+void MainWindow::OpenSources() {
+  BeginCommand();
+  m_import->OpenFiles();
+}
+
+void MainWindow::PasteSources() {
+  BeginCommand();
+  m_import->Paste(QGuiApplication::clipboard()->mimeData());
+}
+
+void MainWindow::ShowPresetMenu() {
+  OpenPresetMenu(m_lblLW, [this](Qt::MouseButton button) { ApplyPresetButton(button); });
 }
 
 void MainWindow::LoadDrop(const DroppedFileList& files) {
@@ -368,11 +411,12 @@ void MainWindow::NormaliseField(QLineEdit* field) {
 
 bool MainWindow::SpecialEffectsTicked() const { return m_chkYOBA->checkState() == Qt::Checked; }
 
-void MainWindow::SetStatus(std::string_view text) { m_lblWait->setText(FromUtf8(text)); }
+void MainWindow::SetStatus(std::string_view text) { ShowStatusText(m_lblWait, FromUtf8(text)); }
 
 void MainWindow::ShowError(const ImageError& error) {
-  m_lblWait->setText(ShortErrorText(error));
+  // The tooltip first: the announcement of the line reads it as well.
   m_lblWait->setToolTip(FullErrorText(error));
+  ShowStatusText(m_lblWait, ShortErrorText(error));
 }
 
 void MainWindow::ProcessEvents() { QCoreApplication::processEvents(); }
@@ -401,7 +445,21 @@ double MainWindow::PreviewScaleHeight() const { return m_picPreview->contentsRec
 
 std::string MainWindow::PreviewTag() const { return m_picPreview->property(kTag).toString().toStdString(); }
 
-void MainWindow::ShowPicture(const Picture& picture) { m_picPreview->SetPicture(picture); }
+void MainWindow::ShowPicture(const Picture& picture) {
+  // The preview is composed from the result, which the core has just set.
+  const bool shown = !picture.IsNull() && m_state.Result;
+  const Picture full = shown ? m_state.Result->GetPicture() : Picture();
+  Colour background = 0;
+  try {
+    background = ColourFromTag(PreviewTag());
+  } catch (const ImageError&) {
+    // Not reached: the core composed this preview with the same colour.
+  }
+  m_picPreview->SetPicture(picture, full, background);
+  m_picPreview->setAccessibleDescription(
+      PreviewDescription(shown, full.Width(), full.Height(), shown ? m_state.SourceCount : 0));
+  if (shown && m_fullView != nullptr && m_fullView->isVisible()) m_fullView->SetPicture(full);
+}
 
 std::string MainWindow::FileCountTag() const { return m_lblFilecnt->property(kTag).toString().toStdString(); }
 

@@ -32,8 +32,11 @@ class QTextEdit;
 
 namespace pictovance {
 
+class CommandMenu;
+class FullSizeView;
 class PreviewArea;
 class ReleaseLabel;
+class SourceImport;
 
 // Tahoma 9.75 pt where installed, else the nearest sans-serif at that size.
 QFont WindowFont();
@@ -82,6 +85,20 @@ class MainWindow : public QWidget, public Form {
   // Alt+Left and Alt+Right: the previous or next picture painted again.
   void ShowPrevious();
   void ShowNext();
+
+  // The commands around the controls (app/window_menu.h lists them with
+  // their keys): the full-size view, the picture to the clipboard, source
+  // pictures from a file dialog or the clipboard, the size presets.
+  void ViewFullSize();
+  void CopyPicture();
+  void OpenSources();
+  void PasteSources();
+  void ShowPresetMenu();
+
+  SourceImport& Import() const { return *m_import; }
+  CommandMenu& Commands() const { return *m_commands; }
+  // Null until the full-size view is first opened.
+  FullSizeView* FullView() const { return m_fullView; }
 
   // Form.
   bool SpecialEffectsTicked() const override;
@@ -140,6 +157,9 @@ class MainWindow : public QWidget, public Form {
 
   QPushButton* m_defaultButton = nullptr;
   DropTargets* m_dropTargets = nullptr;
+  SourceImport* m_import = nullptr;
+  CommandMenu* m_commands = nullptr;
+  FullSizeView* m_fullView = nullptr;
   bool m_placed = false;
   bool m_centredInFrame = false;
 };

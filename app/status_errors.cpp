@@ -50,6 +50,8 @@ const char* KindOfFailure(int number) {
       return "colour reduction failed";
     case kErrorInvalidArgument:
       return "invalid value";
+    case kErrorFolderNotOpened:
+      return "no file manager";
     default:
       return "command failed";
   }
@@ -65,6 +67,11 @@ QString ShortErrorText(const ImageError& error) {
 
 QString FullErrorText(const ImageError& error) {
   return QStringLiteral("Error: ") + QString::fromStdString(error.Description());
+}
+
+ImageError FolderNotOpened(const std::string& folder) {
+  return ImageError(kErrorFolderNotOpened,
+                    "No program could open the folder " + folder + " (is a file manager installed?)");
 }
 
 }  // namespace pictovance

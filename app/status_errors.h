@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QString>
+#include <string>
 
 #include "imaging/image.h"
 
@@ -20,5 +21,9 @@ QString ShortErrorText(const ImageError& error);
 
 // "Error: " and the whole description, path and system message included.
 QString FullErrorText(const ImageError& error);
+
+// The error of a folder that no program could open (no file manager).
+inline constexpr int kErrorFolderNotOpened = 901;
+ImageError FolderNotOpened(const std::string& folder);
 
 }  // namespace pictovance

@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "app/sharp_preview.h"
 #include "imaging/qt_bridge.h"
 
 namespace pictovance {
@@ -14,9 +15,12 @@ PreviewArea::PreviewArea(QWidget* parent) : QFrame(parent) {
   setAutoFillBackground(true);
 }
 
-void PreviewArea::SetPicture(const Picture& picture) {
+void PreviewArea::SetPicture(const Picture& picture, const Picture& full, Colour background) {
   m_picture = picture;
   m_image = picture.IsNull() ? QImage() : ToQImage(picture);
+  m_full = picture.IsNull() ? Picture() : full;
+  m_background = background;
+  m_sharp = QImage();
   update();
 }
 
@@ -26,6 +30,20 @@ void PreviewArea::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   const QRect inner = contentsRect();
   painter.setClipRect(inner);
+  const qreal ratio = devicePixelRatioF();
+  if (ratio != 1.0 && !m_full.IsNull()) {
+    if (m_sharp.isNull() || m_sharp.devicePixelRatio() != ratio) {
+      try {
+        m_sharp = ComposeSharpPreview(m_full, inner.size(), ratio, m_background);
+      } catch (const ImageError&) {
+        m_full = Picture();  // no memory for it: the logical preview will do
+      }
+    }
+    if (!m_sharp.isNull()) {
+      painter.drawImage(inner.topLeft(), m_sharp);
+      return;
+    }
+  }
   painter.drawImage(inner.topLeft(), m_image);
 }
 

@@ -55,12 +55,16 @@ std::optional<std::pair<std::int32_t, std::int32_t>> ParseSize(std::string_view 
 }
 
 std::string SourceText(const SourceFile& source) {
+  const std::string origin = source.pasted
+                                 ? "pasted, pixels SHA-256 " + source.sha256
+                                 : std::to_string(source.bytes) + " bytes, SHA-256 " + source.sha256;
   return std::string(source.fitted ? "fitted to " : "free within ") + SizeText(source.limitW, source.limitH) +
-         ", " + std::to_string(source.bytes) + " bytes, SHA-256 " + source.sha256 + ", " + source.name;
+         ", " + origin + ", " + source.name;
 }
 
-// "fitted to WxH, N bytes, SHA-256 H, NAME"; the name is last because it
-// may hold anything, commas included.
+// "fitted to WxH, N bytes, SHA-256 H, NAME", or for a pasted picture
+// "fitted to WxH, pasted, pixels SHA-256 H, NAME"; the name is last because
+// it may hold anything, commas included.
 std::optional<SourceFile> ParseSource(std::string_view text) {
   SourceFile source;
   std::string_view parts[3];
@@ -81,9 +85,16 @@ std::optional<SourceFile> ParseSource(std::string_view text) {
     return std::nullopt;
   }
   const auto limit = ParseSize(size);
-  if (!limit || !parts[1].ends_with(" bytes") || !parts[2].starts_with("SHA-256 ")) return std::nullopt;
-  const auto bytes = ParseWhole<std::uint64_t>(parts[1].substr(0, parts[1].size() - 6));
-  source.sha256 = std::string(parts[2].substr(8));
+  if (!limit) return std::nullopt;
+  std::optional<std::uint64_t> bytes;
+  if (parts[1] == "pasted" && parts[2].starts_with("pixels SHA-256 ")) {
+    source.pasted = true;
+    bytes = 0;
+    source.sha256 = std::string(parts[2].substr(15));
+  } else if (parts[1].ends_with(" bytes") && parts[2].starts_with("SHA-256 ")) {
+    bytes = ParseWhole<std::uint64_t>(parts[1].substr(0, parts[1].size() - 6));
+    source.sha256 = std::string(parts[2].substr(8));
+  }
   if (!bytes || source.sha256.size() != 64 ||
       source.sha256.find_first_not_of("0123456789abcdef") != std::string::npos) {
     return std::nullopt;
@@ -204,8 +215,9 @@ std::string DescribeRecipe(const Recipe& recipe) {
       << recipe.backColour << ")\n";
   for (std::size_t k = 0; k < recipe.sources.size(); ++k) {
     const SourceFile& s = recipe.sources[k];
-    out << "source " << k + 1 << ": " << s.name << ", " << s.bytes << " bytes, SHA-256 " << s.sha256 << ", "
-        << (s.fitted ? "fitted to " : "free within ") << SizeText(s.limitW, s.limitH) << "\n";
+    out << "source " << k + 1 << ": " << s.name << ", "
+        << (s.pasted ? "pasted, pixels SHA-256 " : std::to_string(s.bytes) + " bytes, SHA-256 ") << s.sha256
+        << ", " << (s.fitted ? "fitted to " : "free within ") << SizeText(s.limitW, s.limitH) << "\n";
   }
   return out.str();
 }

@@ -6,7 +6,8 @@
 // Every picture is painted from a generator of its own, seeded with the
 // picture's seed; nothing else draws from it. A recipe names source
 // pictures by their files' SHA-256, not by their pixels: painting such a
-// picture again needs the same files.
+// picture again needs the same files. Only a pasted picture, which had no
+// file, is named by its pixels: any file that decodes to them will do.
 //
 // Text keys of format 1: "Software", "Creation Time", and the program's own
 // "Pictovance recipe" (the format number), "Pictovance seed", "Pictovance
@@ -14,7 +15,8 @@
 // colours" ("palette" or "N sources"), then for sources "Pictovance back
 // colour" (what a read outside a source gives, decimal 0x00BBGGRR) and
 // "Pictovance source 1" to N ("fitted to WxH" or "free within WxH", the
-// byte count, the SHA-256 and the file name).
+// byte count, the SHA-256 and the file name; for a picture pasted without a
+// file, "pasted" and the SHA-256 of its pixels, PictureSha256).
 //
 // What it does not promise: that another version of the painting code
 // paints the same pixels from a recipe, or that a recipe of a newer format

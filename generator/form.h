@@ -23,7 +23,8 @@ using PaletteSlots = std::array<Colour, 33>;
 
 // Where a source picture came from: its file, and the canvas size in force
 // when it was loaded (fitted to that size, or free with that size as the
-// upper limit; 0 sets no limit).
+// upper limit; 0 sets no limit). A picture pasted without a file is named
+// by its pixels instead (PictureSha256), with no byte count.
 struct SourceFile {
   std::string name;  // the file name, without its folder
   std::uint64_t bytes = 0;
@@ -31,6 +32,7 @@ struct SourceFile {
   bool fitted = false;
   std::int32_t limitW = 0;
   std::int32_t limitH = 0;
+  bool pasted = false;  // sha256 is of the decoded pixels, not of a file
 
   bool operator==(const SourceFile&) const = default;
 };

@@ -5,9 +5,12 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <cstdint>
 #include <functional>
 #include <utility>
+
+#include "imaging/qt_bridge.h"
 
 namespace pictovance {
 
@@ -121,6 +124,17 @@ std::string FileSha256(const std::string& path) {
   QCryptographicHash hash(QCryptographicHash::Sha256);
   if (!hash.addData(&file)) {
     throw ImageError(kErrorFileAccess, "Cannot read " + path + ": " + file.errorString().toStdString());
+  }
+  return hash.result().toHex().toStdString();
+}
+
+std::string PictureSha256(const Picture& picture) {
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  const QImage pixels = ToQImage(picture).convertToFormat(QImage::Format_RGB888);
+  hash.addData(QByteArray::number(pixels.width()) + 'x' + QByteArray::number(pixels.height()) + '\n');
+  const auto rowBytes = static_cast<qsizetype>(pixels.width()) * 3;
+  for (int y = 0; y < pixels.height(); ++y) {
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(pixels.constScanLine(y)), rowBytes));
   }
   return hash.result().toHex().toStdString();
 }

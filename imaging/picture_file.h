@@ -1,6 +1,7 @@
 // What a picture file says about itself beyond its pixels: the text chunks
 // of a PNG file, and the SHA-256 of any file's bytes, which names a source
-// picture whatever the file is called.
+// picture whatever the file is called (or of a picture's pixels, for one
+// without a file).
 //
 // What it does not promise: text from formats other than PNG, or a check
 // that the pixels of a PNG decode (only its signature and its text chunks
@@ -21,5 +22,12 @@ TextEntries ReadPngTexts(const std::string& path);
 // The SHA-256 of the file's bytes as 64 lower-case hexadecimal digits.
 // Errors: kErrorFileNotFound, kErrorFileAccess.
 std::string FileSha256(const std::string& path);
+
+// The SHA-256 of a picture's pixels as 64 lower-case hexadecimal digits:
+// of its size as the text "WxH\n", then of each pixel's red, green and blue
+// bytes, row by row from the top left. The same pixels give the same
+// digits whatever file held them; this names a picture that came without a
+// file (pasted from the clipboard). A null picture hashes as "0x0\n".
+std::string PictureSha256(const Picture& picture);
 
 }  // namespace pictovance

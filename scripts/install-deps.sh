@@ -6,14 +6,14 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev qt6-svg-dev
-  qt6-image-formats-plugins qt6-qpa-plugins libqt6svg6
+  qt6-image-formats-plugins qt6-qpa-plugins qt6-wayland libqt6svg6
   libopencv-core-dev libopencv-imgproc-dev
   libimagequant-dev libdeflate-dev zlib1g-dev
   libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev llvm
-  xvfb xauth xdotool scrot openbox x11-utils
-  scdoc desktop-file-utils appstream dpkg-dev file groff-base
+  xvfb xauth xdotool scrot openbox x11-utils weston
+  scdoc desktop-file-utils appstream dpkg-dev file groff-base lintian
   fonts-dejavu-core fonts-dejavu-extra
   dbus-daemon libglib2.0-bin gsettings-desktop-schemas systemd man-db
 )

@@ -1,10 +1,13 @@
 // Where Save puts pictures, seen from outside: the files that appear, the
-// folder the results-folder button opens, and the status line when even
-// the fallback folder cannot be written.
+// folder the results-folder button opens, the status line when even the
+// fallback folder cannot be written or no program can open the folder, and
+// the rule that sends an installed copy's pictures to the pictures folder.
 //
 // A read-only folder is a tmpfs mounted read-only inside a mount namespace
 // of this process alone (for root, whom permission bits do not stop), or a
 // folder without write permission for anyone else.
+
+#include "desktop/results_folder.h"
 
 #include <sched.h>
 #include <sys/mount.h>
@@ -14,6 +17,7 @@
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -21,6 +25,7 @@
 #include <QtTest>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <utility>
 
@@ -54,7 +59,10 @@ class ResultsFolderTest : public QObject {
   void cleanupTestCase();
   void savesWhereItCanWrite_data();
   void savesWhereItCanWrite();
+  void installedCopiesSaveIntoPictures_data();
+  void installedCopiesSaveIntoPictures();
   void nowhereToWriteIsReadable();
+  void noFileManagerIsReadable();
 
  private:
   // Makes folder (existing, empty) read-only; false when this system does
@@ -164,6 +172,45 @@ void ResultsFolderTest::savesWhereItCanWrite() {
   QCOMPARE(m_urls.urls, QList<QUrl>({QUrl::fromLocalFile(expected)}));
 }
 
+void ResultsFolderTest::installedCopiesSaveIntoPictures_data() {
+  QTest::addColumn<QString>("programFolder");  // "@" stands for a writable temporary folder
+  QTest::addColumn<bool>("desktopEntryBeside");
+  QTest::addColumn<bool>("installed");
+  QTest::newRow("/usr/bin") << "/usr/bin" << false << true;
+  QTest::newRow("/usr/local/bin") << "/usr/local/bin" << false << true;
+  QTest::newRow("/opt/pictovance/bin") << "/opt/pictovance/bin" << false << true;
+  QTest::newRow("/bin") << "/bin" << false << true;
+  QTest::newRow("/sbin") << "/sbin" << false << true;
+  QTest::newRow("/lib/pictovance") << "/lib/pictovance" << false << true;
+  QTest::newRow("/usr/../usr/bin") << "/usr/../usr/bin" << false << true;
+  QTest::newRow("~/.local/bin, installed there") << "@/.local/bin" << true << true;
+  QTest::newRow("a build folder") << "@/build/app" << false << false;
+  QTest::newRow("a portable copy in a bin folder") << "@/portable/bin" << false << false;
+  QTest::newRow("/usrlocal/bin, no system folder") << "@/usrlocal/bin" << false << false;
+}
+
+// Whoever runs it, root included (the suite runs as root in CI): an
+// installed copy saves into the pictures folder even where it could write
+// into its own, and a build folder or portable copy keeps saving beside it.
+void ResultsFolderTest::installedCopiesSaveIntoPictures() {
+  QFETCH(QString, programFolder);
+  QFETCH(bool, desktopEntryBeside);
+  QFETCH(bool, installed);
+  programFolder.replace(QLatin1Char('@'), m_home);
+  if (programFolder.startsWith(m_home)) {
+    QVERIFY(QDir().mkpath(programFolder));
+    if (desktopEntryBeside) {
+      const QString applications = programFolder + QStringLiteral("/../share/applications");
+      QVERIFY(QDir().mkpath(applications));
+      QFile entry(applications + QStringLiteral("/io.github.pictovance.Pictovance.desktop"));
+      QVERIFY(entry.open(QIODevice::WriteOnly));
+    }
+  }
+  const QString pictures = m_home + QStringLiteral("/Pictures/Pictovance");
+  const std::filesystem::path chosen = ResultsFolderFor(programFolder.toStdString());
+  QCOMPARE(QString::fromStdString(chosen.string()), installed ? pictures : programFolder);
+}
+
 void ResultsFolderTest::nowhereToWriteIsReadable() {
   const QString program = m_home + QStringLiteral("/program");
   const QString pictures = m_home + QStringLiteral("/Pictures/Pictovance");
@@ -187,6 +234,24 @@ void ResultsFolderTest::nowhereToWriteIsReadable() {
   // The tooltip lasts until the next command.
   window->findChild<QPushButton*>(QStringLiteral("cmdRND"))->click();
   QCOMPARE(status->toolTip(), QString());
+}
+
+// DIR with no program to open the folder says so, as a failed Save does.
+void ResultsFolderTest::noFileManagerIsReadable() {
+  const QString program = m_home + QStringLiteral("/program");
+  QVERIFY(QDir().mkpath(program));
+  auto window = OpenWindow(program);
+  // Neither a handler of this process nor xdg-open on the path.
+  QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", m_home.toLocal8Bit());
+  window->findChild<QPushButton*>(QStringLiteral("cmdDIR"))->click();
+  qputenv("PATH", path);
+  QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_urls, "Open");
+  const auto* status = window->findChild<QLabel*>(QStringLiteral("lblWait"));
+  QCOMPARE(status->text(), QStringLiteral("Error: no file manager"));
+  QVERIFY2(status->toolTip().startsWith(QLatin1String("Error: ")) && status->toolTip().contains(program),
+           qPrintable(status->toolTip()));
 }
 
 QTEST_MAIN(ResultsFolderTest)

@@ -37,6 +37,15 @@ Recipe SourcesRecipe() {
   return recipe;
 }
 
+// A picture pasted without a file, named by its pixels, after a file.
+Recipe PastedRecipe() {
+  Recipe recipe = SourcesRecipe();
+  SourceFile pasted{"pasted picture 640x480", 0, std::string(64, 'c'), true, 800, 400};
+  pasted.pasted = true;
+  recipe.sources[1] = pasted;
+  return recipe;
+}
+
 class RecipeFile : public ::testing::TestWithParam<Recipe (*)()> {};
 
 TEST_P(RecipeFile, ComesBackFromThePngItWasSavedIn) {
@@ -49,7 +58,8 @@ TEST_P(RecipeFile, ComesBackFromThePngItWasSavedIn) {
   EXPECT_EQ(ParseRecipe(ReadPngTexts(folder.File("picture.png"))), recipe);
 }
 
-INSTANTIATE_TEST_SUITE_P(Recipes, RecipeFile, ::testing::Values(&PaletteRecipe, &SourcesRecipe));
+INSTANTIATE_TEST_SUITE_P(Recipes, RecipeFile,
+                         ::testing::Values(&PaletteRecipe, &SourcesRecipe, &PastedRecipe));
 
 struct BadValue {
   const char* key;
@@ -78,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadValue{"Pictovance size", "0x400"}, BadValue{"Pictovance effects", "maybe"},
                       BadValue{"Pictovance colours", "3 sources"}, BadValue{"Pictovance back colour", ""},
                       BadValue{"Pictovance source 1", "fitted to 800x400, 12 bytes, SHA-256 abc, a.png"},
-                      BadValue{"Pictovance source 2", "somewhere, 12 bytes"}));
+                      BadValue{"Pictovance source 2", "somewhere, 12 bytes"},
+                      BadValue{"Pictovance source 2", "free within 0x700, pasted, pixels SHA-256 abc, x"}));
 
 TEST(Recipe, WithoutItsVersionThereIsNone) {
   TextEntries texts = RecipeTexts(PaletteRecipe());

@@ -45,10 +45,39 @@ std::vector<std::string> MatchSources(const Recipe& recipe, const std::vector<st
     }
     byName.emplace(std::filesystem::path(path).filename().string(), path);
   }
+  // A pasted source had no file: any given file that decodes to its pixels
+  // is it. Decoded only when the recipe has one.
+  std::map<std::string, std::string> byPixels;
+  const auto hasPasted = [&recipe] {
+    for (const SourceFile& source : recipe.sources) {
+      if (source.pasted) return true;
+    }
+    return false;
+  };
+  if (hasPasted()) {
+    for (const std::string& path : given) {
+      try {
+        Image picture;
+        picture.LoadBitmap(path);
+        byPixels.emplace(PictureSha256(picture.GetPicture()), path);
+      } catch (const ImageError&) {
+        // Not a picture: it cannot be the pasted one.
+      }
+    }
+  }
   std::vector<std::string> paths;
   for (std::size_t k = 0; k < recipe.sources.size(); ++k) {
     const SourceFile& source = recipe.sources[k];
-    if (const auto found = byHash.find(source.sha256); found != byHash.end()) {
+    if (source.pasted) {
+      const auto found = byPixels.find(source.sha256);
+      if (found == byPixels.end()) {
+        throw Refusal{"source " + std::to_string(k + 1) +
+                      " of the recipe, a picture pasted without a file (" + source.name +
+                      ", pixels SHA-256 " + source.sha256 +
+                      "), is missing: save it as a file and give it with --source"};
+      }
+      paths.push_back(found->second);
+    } else if (const auto found = byHash.find(source.sha256); found != byHash.end()) {
       paths.push_back(found->second);
     } else if (const auto named = byName.find(source.name); named != byName.end()) {
       throw Refusal{"the source " + Quoted(named->second) + " has changed since the picture was painted" +

@@ -2,7 +2,8 @@
 // PNG file carries, --again paints that picture again under a new name.
 //
 // Source pictures are found among the files given by their SHA-256, in any
-// order. Nothing is written unless every check passed.
+// order; a pasted source, by the SHA-256 of the pixels a file decodes to.
+// Nothing is written unless every check passed.
 #pragma once
 
 #include <filesystem>
