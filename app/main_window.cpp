@@ -27,6 +27,7 @@
 #include "app/source_import.h"
 #include "app/status_errors.h"
 #include "app/tool_tips.h"
+#include "app/wallpaper_actions.h"
 #include "app/widgets.h"
 #include "app/window_menu.h"
 #include "canvas/about_text.h"
@@ -383,6 +384,21 @@ void MainWindow::OpenSources() {
 void MainWindow::PasteSources() {
   BeginCommand();
   m_import->Paste(QGuiApplication::clipboard()->mimeData());
+}
+
+void MainWindow::SetWallpaper() {
+  RunGuarded([this] {
+    const WallpaperReport report = SetShownAsWallpaper(m_state, *this, m_rng, ResultsFolder());
+    m_lblWait->setToolTip(QString::fromStdString(report.details));
+  });
+}
+
+void MainWindow::PaintWallpaper() {
+  RunGuarded([this] {
+    const WallpaperReport report = PaintNewWallpaper(
+        m_state, *this, m_history, PictureSeed(m_sessionSeed, m_picturesPainted++), m_rng, ResultsFolder());
+    m_lblWait->setToolTip(QString::fromStdString(report.details));
+  });
 }
 
 void MainWindow::ShowPresetMenu() {

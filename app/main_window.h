@@ -94,6 +94,10 @@ class MainWindow : public QWidget, public Form {
   void OpenSources();
   void PasteSources();
   void ShowPresetMenu();
+  // The wallpaper commands (app/wallpaper_actions.h): the picture shown, or
+  // a new one at the screen's size, saved into Wallpapers and set.
+  void SetWallpaper();
+  void PaintWallpaper();
 
   SourceImport& Import() const { return *m_import; }
   CommandMenu& Commands() const { return *m_commands; }

@@ -28,10 +28,10 @@ std::vector<WindowCommand> WindowCommands(MainWindow& window) {
       {QStringLiteral("Si&ze presets..."), QKeySequence(Qt::ALT | Qt::Key_X), [w] { w->ShowPresetMenu(); }},
       {QStringLiteral("Open pictures fol&der"), QKeySequence(Qt::CTRL | Qt::Key_D),
        [w] { w->OpenResultsFolder(); }, true},
-      // More commands go here, each in one line like those above, for
-      // example "Set as &wallpaper" and "Paint a wallpaper" (with
-      // separatorBefore on the first): they join the menu and the window's
-      // shortcuts at once.
+      {QStringLiteral("Set as &wallpaper"), QKeySequence(), [w] { w->SetWallpaper(); }, true},
+      {QStringLiteral("Paint a wa&llpaper"), QKeySequence(), [w] { w->PaintWallpaper(); }},
+      // More commands go here, each in one line like those above: they join
+      // the menu and the window's shortcuts at once.
   };
   return commands;
 }

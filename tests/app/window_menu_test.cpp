@@ -109,7 +109,8 @@ void WindowMenuTest::menuListsEveryCommandWithItsKey() {
   QCOMPARE(entries, QStringList({"New picture\tCtrl+N", "Save and paint the next\tCtrl+S", "Back\tAlt+Left",
                                  "Forward\tAlt+Right", "View full size\tF", "Copy picture\tCtrl+C",
                                  "Open source pictures...\tCtrl+O", "Paste source pictures\tCtrl+V",
-                                 "Size presets...\tAlt+X", "Open pictures folder\tCtrl+D"}));
+                                 "Size presets...\tAlt+X", "Open pictures folder\tCtrl+D",
+                                 "Set as wallpaper\t", "Paint a wallpaper\t"}));
   for (QAction* action : menu->actions()) {
     QVERIFY2(action->isShortcutVisibleInContextMenu() || action->isSeparator(), qPrintable(action->text()));
   }

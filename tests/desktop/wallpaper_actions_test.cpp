@@ -1,4 +1,4 @@
-// The window's wallpaper commands, called as the context menu calls them,
+// The window's wallpaper commands, chosen from the preview's context menu,
 // on a window with two screens (the larger by pixels has the higher pixel
 // ratio) and the stand-in portal on the session bus (PV_PORTAL_RECORD holds
 // what it received): the file saved, what the portal read, the preview,
@@ -6,16 +6,19 @@
 
 #include "app/wallpaper_actions.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 
 #include "app/main_window.h"
+#include "app/window_menu.h"
 #include "canvas/recipe.h"
 #include "canvas/sources.h"
 #include "imaging/picture_file.h"
@@ -30,6 +33,17 @@ constexpr int kScreenHeight = 800;
 
 QImage Pixels(const Image& image) {
   return ToQImage(image.GetPicture()).convertToFormat(QImage::Format_RGB32);
+}
+
+// Chooses the entry of the preview's context menu with this text.
+bool Choose(MainWindow& window, const QString& text) {
+  for (QAction* action : window.Commands().Menu()->actions()) {
+    if (action->text() == text) {
+      action->trigger();
+      return true;
+    }
+  }
+  return false;
 }
 
 QByteArray Bytes(const QString& path) {
@@ -90,11 +104,7 @@ void WallpaperActionsTest::paintsAtTheScreensSizeWithTheWindowsSettings() {
   QVERIFY(drop.save(dropped));
   QCOMPARE(LoadSourcePicture(state, *m_window, dropped.toStdString()), 0);
 
-  PictureHistory history;
-  const std::uint64_t seed = 77;
-  const WallpaperReport report =
-      PaintNewWallpaper(state, *m_window, history, seed, m_rng, m_window->ResultsFolder());
-  QVERIFY2(report.set, report.details.c_str());
+  QVERIFY(Choose(*m_window, QStringLiteral("Paint a wa&llpaper")));
   QCOMPARE(m_window->findChild<QLabel*>(QStringLiteral("lblWait"))->text(),
            QStringLiteral("Wallpaper set: desktop portal"));
   const QString file = SetFile();
@@ -104,7 +114,6 @@ void WallpaperActionsTest::paintsAtTheScreensSizeWithTheWindowsSettings() {
   QCOMPARE(saved.size(), QSize(kScreenWidth, kScreenHeight));
   QVERIFY2(state.Result && Pixels(*state.Result) == saved, "the picture shown is not the one set");
   const Recipe recipe = ParseRecipe(ReadPngTexts(file.toStdString()));
-  QCOMPARE(recipe.seed, seed);
   QCOMPARE(recipe.width, kScreenWidth);
   QCOMPARE(recipe.effects, false);
   QCOMPARE(recipe.sources.size(), std::size_t{1});
@@ -117,23 +126,23 @@ void WallpaperActionsTest::paintsAtTheScreensSizeWithTheWindowsSettings() {
   QCOMPARE(state.SourceFiles.at(0).limitW, 800);
 
   // On the way back it is painted again as it was set.
-  history.PaintNew(state, *m_window, seed + 1);
+  m_window->Randomize();
   QCOMPARE(Pixels(*state.Result).size(), QSize(800, 400));
-  QVERIFY(history.Back(state, *m_window));
+  m_window->ShowPrevious();
   QVERIFY2(Pixels(*state.Result) == saved, "going back paints another picture");
 }
 
 void WallpaperActionsTest::setsThePictureShown() {
   FormState& state = m_window->State();
-  const WallpaperReport nothing = SetShownAsWallpaper(state, *m_window, m_rng, m_window->ResultsFolder());
-  QVERIFY(!nothing.set);
+  QVERIFY(Choose(*m_window, QStringLiteral("Set as &wallpaper")));
   QCOMPARE(m_window->findChild<QLabel*>(QStringLiteral("lblWait"))->text(), QStringLiteral("Nothing to set"));
 
   m_window->Randomize();
   QVERIFY(state.Result);
   const QImage shown = Pixels(*state.Result);
-  const WallpaperReport report = SetShownAsWallpaper(state, *m_window, m_rng, m_window->ResultsFolder());
-  QVERIFY2(report.set, report.details.c_str());
+  QVERIFY(Choose(*m_window, QStringLiteral("Set as &wallpaper")));
+  QCOMPARE(m_window->findChild<QLabel*>(QStringLiteral("lblWait"))->text(),
+           QStringLiteral("Wallpaper set: desktop portal"));
   const QString file = SetFile();
   QVERIFY2(file.endsWith(QLatin1String(".png")), qPrintable(file));
   QVERIFY2(QImage(file).convertToFormat(QImage::Format_RGB32) == shown, "the file is not the picture shown");
