@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -80,6 +82,16 @@ class Renderer {
       if (std::chrono::steady_clock::now() > deadline) return -1;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  static constexpr int kRunning = -2;
+  // The exit status once the process has ended (-1 when killed by a
+  // signal), kRunning before.
+  int Poll() {
+    int status = 0;
+    if (::waitpid(m_pid, &status, WNOHANG) == 0) return kRunning;
     m_pid = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -217,6 +229,75 @@ TEST_P(InterruptTest, LeavesOnlyCompletePictures) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest,
                          ::testing::Values(StopCase{SIGINT, 130}, StopCase{SIGTERM, 143}));
+
+// What a folder's watcher (a file manager, a sync client, a collector of
+// --first runs) can see: a .png that is empty or lacks its end chunk, or any
+// other entry. Names in whole were found complete before; a complete file
+// stays so, and is not read again.
+std::string IncompleteEntry(const fs::path& folder, std::set<std::string>& whole) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (whole.contains(name)) continue;
+    if (!name.ends_with(".png") || name.starts_with(".")) return name + " (not a picture's name)";
+    const std::string bytes = ReadBytes(entry.path().string());
+    // A file published between the listing and the read is still whole.
+    if (bytes.size() < 12 || bytes.substr(bytes.size() - 12) != std::string("\0\0\0\0IEND\xAE\x42\x60\x82", 12))
+      return name + " (" + std::to_string(bytes.size()) + " bytes, no IEND at its end)";
+    whole.insert(name);
+  }
+  return "";
+}
+
+// The folder is watched throughout a run: a name shows only a complete
+// picture, from the moment it appears.
+TEST(RenderPublishing, AWatcherNeverSeesAnIncompletePicture) {
+  TempFolder folder;
+  const fs::path out = folder.path() / "out";
+  fs::create_directories(out);
+  Renderer renderer({"--size", "1200x900", "--count", "24", "--jobs", "2", "--seed", "5", "--out", out.string()},
+                    folder.path());
+  ASSERT_TRUE(renderer.Started());
+  int polls = 0;
+  int status = -1;
+  std::set<std::string> whole;
+  while ((status = renderer.Poll()) == Renderer::kRunning) {
+    const std::string bad = IncompleteEntry(out, whole);
+    ASSERT_EQ(bad, "") << "seen while writing, after " << polls << " looks";
+    ++polls;
+  }
+  EXPECT_EQ(status, 0) << renderer.Errors();
+  EXPECT_EQ(IncompleteEntry(out, whole), "");
+  EXPECT_EQ(whole.size(), 24u);
+  EXPECT_GT(polls, 24) << "the folder was hardly watched";
+}
+
+// Killed at random moments with SIGKILL (no handler runs), one run after
+// another into one folder: only complete pictures are ever left.
+TEST(RenderPublishing, KillNineLeavesOnlyCompletePictures) {
+  TempFolder folder;
+  const fs::path out = folder.path() / "out";
+  std::mt19937 moments(std::random_device{}());
+  std::string delays;
+  for (int round = 0; round < 6; ++round) {
+    const int delay = std::uniform_int_distribution<int>(30, 600)(moments);
+    delays += std::to_string(delay) + " ms ";
+    Renderer renderer({"--size", "1000x700", "--count", "1000", "--jobs", "2", "--out", out.string()},
+                      folder.path());
+    ASSERT_TRUE(renderer.Started());
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    renderer.Signal(SIGKILL);
+    EXPECT_EQ(renderer.Wait(), -1);
+  }
+  SCOPED_TRACE("killed after " + delays);
+  std::set<std::string> whole;
+  EXPECT_EQ(IncompleteEntry(out, whole), "");
+  for (const auto& entry : fs::directory_iterator(out)) {
+    Image picture;
+    ASSERT_NO_THROW(picture.LoadBitmap(entry.path().string())) << entry.path();
+    EXPECT_EQ(picture.Width(), 1000);
+  }
+}
 
 }  // namespace
 }  // namespace pictovance

@@ -10,8 +10,8 @@
 // of file names come from each worker's own generator, never from a
 // picture's.
 //
-// Each file is complete (its name claimed, written beside it and renamed
-// into place) before its path is handed on; paths are printed in index
+// Each file is complete (written, flushed, then given a free name in one
+// step) before its path is handed on; paths are printed in index
 // order. A stop signal (SIGINT, SIGTERM) ends a batch between pictures: none
 // is begun after it, those being painted are finished and saved, and the run
 // ends with 128 + the signal's number.
