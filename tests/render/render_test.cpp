@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <set>
@@ -20,8 +21,10 @@
 #include <thread>
 #include <vector>
 
+#include "canvas/recipe.h"
 #include "imaging/image.h"
 #include "tests/canvas/test_files.h"
+#include "tests/full_disk.h"
 
 extern char** environ;
 
@@ -298,6 +301,119 @@ TEST(RenderPublishing, KillNineLeavesOnlyCompletePictures) {
     EXPECT_EQ(picture.Width(), 1000);
   }
 }
+
+// The manual's EXIT STATUS section, run: each row a way to reach a status
+// the manual lists.
+struct ExitCase {
+  std::string name;
+  int status;
+  std::vector<std::string> args;  // {picture}: a saved picture; {tampered}: one whose recipe asks 10000x1
+  int signal = 0;                 // sent once the first path is printed
+  bool fullDisk = false;          // --out a disk that fills up
+};
+std::ostream& operator<<(std::ostream& out, const ExitCase& c) { return out << c.name; }
+
+// The statuses the manual's EXIT STATUS section lists.
+std::set<int> ManualStatuses() {
+  std::ifstream manual(PV_MANUAL);
+  std::set<int> statuses;
+  bool inSection = false;
+  for (std::string line; std::getline(manual, line);) {
+    if (line.starts_with("# ")) inSection = line == "# EXIT STATUS";
+    if (!inSection || !line.starts_with("*")) continue;
+    std::istringstream items(line);
+    for (std::string item; std::getline(items, item, ',');) {
+      item.erase(std::remove_if(item.begin(), item.end(), [](char c) { return c == '*' || c == ' '; }), item.end());
+      statuses.insert(std::stoi(item));
+    }
+  }
+  return statuses;
+}
+
+std::vector<ExitCase> ExitCases() {
+  std::vector<ExitCase> cases = {
+      {"EveryPictureWritten", 0, {"--size", "32x16", "--count", "3"}},
+      {"APictureCannotBeWritten", 1, {"--size", "120x90", "--count", "60"}, 0, true},
+      {"UnknownOption", 2, {"--colour", "red"}},
+      {"SizeBeyondItsRange", 2, {"--size", "10000x1"}},
+      {"SourceMissing", 2, {"--source", "missing.png"}},
+      {"FolderCannotTakeFiles", 2, {"--out", "/proc"}},
+      {"AgainIntoAFolderThatCannotTakeFiles", 2, {"--again", "{picture}", "--out", "/proc"}},
+      {"AgainWithARecipeSizeBeyondItsRange", 2, {"--again", "{tampered}"}},
+      {"RecipeWithAnOptionItDoesNotUse", 2, {"--recipe", "{picture}", "--size", "9x9"}},
+      {"Interrupted", 130, {"--size", "320x160", "--count", "100000"}, SIGINT},
+      {"Terminated", 143, {"--size", "320x160", "--count", "100000"}, SIGTERM},
+  };
+  // Options --again has no use for are refused, not ignored.
+  const std::vector<std::pair<std::string, std::vector<std::string>>> unused = {
+      {"Effects", {"--effects"}},   {"NoEffects", {"--no-effects"}}, {"Jobs", {"--jobs", "2"}},
+      {"Progress", {"--progress"}}, {"Quiet", {"--quiet"}},          {"Seed", {"--seed", "3"}},
+      {"Count", {"--count", "2"}},  {"First", {"--first", "1"}}};
+  for (const auto& [name, option] : unused) {
+    std::vector<std::string> args = {"--again", "{picture}"};
+    args.insert(args.end(), option.begin(), option.end());
+    cases.push_back({"AgainWith" + name, 2, args});
+  }
+  return cases;
+}
+
+class ExitStatusTest : public ::testing::TestWithParam<ExitCase> {
+ protected:
+  TempFolder folder;
+};
+
+TEST(ExitStatusTable, CoversEveryStatusOfTheManual) {
+  std::set<int> table;
+  for (const ExitCase& c : ExitCases()) table.insert(c.status);
+  EXPECT_EQ(table, ManualStatuses());
+  EXPECT_FALSE(table.empty());
+}
+
+TEST_P(ExitStatusTest, IsWhatTheManualSays) {
+  ExitCase c = GetParam();
+  std::optional<testing::FullDisk> disk;
+  fs::path out = folder.path() / "out";
+  if (c.fullDisk) {
+    disk.emplace(testing::FullDisk::Start::kEmpty);
+    if (!disk->Mounted()) GTEST_SKIP() << disk->Reason();
+    out = disk->path();
+  }
+  for (std::string& arg : c.args) {
+    if (arg == "{picture}") {
+      arg = RenderInto({"--size", "24x12", "--seed", "1", "--no-effects"}, folder.path() / "saved", folder.path())
+                .at(0);
+    } else if (arg == "{tampered}") {
+      Recipe recipe;
+      recipe.width = 10000;
+      recipe.height = 1;
+      Image picture;
+      picture.CreateBitmap(8, 8, 0);
+      picture.SetTexts(RecipeTexts(recipe));
+      arg = folder.File("tampered.png");
+      picture.SaveBitmap(arg);
+    }
+  }
+  if (std::find(c.args.begin(), c.args.end(), "--out") == c.args.end()) c.args.insert(c.args.end(), {"--out", out.string()});
+  Renderer renderer(c.args, folder.path());
+  ASSERT_TRUE(renderer.Started());
+  if (c.signal != 0) {
+    ASSERT_TRUE(renderer.WaitForLines(1)) << renderer.Errors();
+    renderer.Signal(c.signal);
+  }
+  EXPECT_EQ(renderer.Wait(), c.status) << renderer.Errors();
+  if (c.status == 2) {
+    const std::string errors = renderer.Errors();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    EXPECT_TRUE(renderer.Paths().empty());
+    EXPECT_TRUE(!fs::exists(out) || fs::is_empty(out)) << "written although refused";
+  }
+  if (c.status == 1) {
+    EXPECT_NE(renderer.Errors(), "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Manual, ExitStatusTest, ::testing::ValuesIn(ExitCases()),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace pictovance
