@@ -15,6 +15,7 @@ packages=(
   xvfb xauth xdotool scrot openbox x11-utils
   scdoc desktop-file-utils appstream dpkg-dev file groff-base
   fonts-dejavu-core fonts-dejavu-extra
+  slurm-wlm munge
 )
 
 missing=()
