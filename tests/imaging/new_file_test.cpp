@@ -15,6 +15,11 @@
 #include "tests/full_disk.h"
 
 namespace pictovance {
+
+void PrintTo(NewFile::Way way, std::ostream* out) {
+  *out << (way == NewFile::Way::kAutomatic ? "unnamed" : "hidden temporary");
+}
+
 namespace {
 
 using testing::ReadBytes;

@@ -177,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(Sources, RenderAgainFromSources, ::testing::Values("rig
 
 // Files the renderer cannot take a recipe from, each with --recipe and
 // with --again.
-class RenderRefuses : public ::testing::TestWithParam<std::tuple<const char*, const char*>> {};
+class RenderRefuses : public ::testing::TestWithParam<std::tuple<std::string, std::string>> {};
 
 TEST_P(RenderRefuses, WithOneLineAndStatusTwo) {
   const auto [kind, command] = GetParam();
@@ -202,7 +202,7 @@ TEST_P(RenderRefuses, WithOneLineAndStatusTwo) {
   }
   // --recipe writes nothing and takes no --out.
   std::vector<std::string> args = {command, file};
-  if (std::string_view(command) == "--again") args.insert(args.end(), {"--out", "out"});
+  if (command == "--again") args.insert(args.end(), {"--out", "out"});
   const Outcome run = Render(folder, args);
   EXPECT_EQ(run.status, 2);
   ASSERT_EQ(run.err.size(), 1u);
@@ -215,10 +215,11 @@ TEST_P(RenderRefuses, WithOneLineAndStatusTwo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, RenderRefuses,
-                         ::testing::Combine(::testing::Values("not a PNG", "no recipe", "newer recipe"),
-                                            ::testing::Values("--recipe", "--again")),
+                         ::testing::Combine(::testing::Values(std::string("not a PNG"), std::string("no recipe"),
+                                                              std::string("newer recipe")),
+                                            ::testing::Values(std::string("--recipe"), std::string("--again"))),
                          [](const auto& info) {
-                           std::string name = std::string(std::get<0>(info.param)) + std::get<1>(info.param);
+                           std::string name = std::get<0>(info.param) + std::get<1>(info.param);
                            std::erase_if(name,
                                          [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); });
                            return name;
