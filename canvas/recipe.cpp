@@ -52,14 +52,13 @@ RecipeError Malformed(const std::string& key, const std::string& value) {
 }
 
 // What a size read from a recipe may be: sides set by the size fields are
-// 1 to 9999 (0 where a side was left free), sides a source picture set are
-// bounded as loaded pictures are, by their area.
+// 1 to 9999, sides a source picture set (0 in a limit where none was set
+// yet) are bounded as loaded pictures are, by their area.
 struct SizeRange {
   std::int32_t minSide;
   std::int64_t maxSide;
 };
 constexpr SizeRange kFieldSize{1, kMaxFieldSide};
-constexpr SizeRange kFieldLimit{0, kMaxFieldSide};
 constexpr SizeRange kPictureSize{1, kMaxLoadPixels};
 constexpr SizeRange kPictureLimit{0, kMaxLoadPixels};
 

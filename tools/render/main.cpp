@@ -96,7 +96,6 @@ struct Options {
   std::filesystem::path out = ".";
   bool effects = true;
   bool sizeGiven = false;
-  bool countGiven = false;
   std::optional<std::string> again;
   std::optional<std::string> recipe;
   bool progress = false;
@@ -155,7 +154,6 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
       if (!count || *count < 1)
         throw UsageError("--count wants a whole number 1 or more, not \"" + std::string(text) + "\"");
       options.count = *count;
-      options.countGiven = true;
     } else if (arg == "--first") {
       const std::string_view text = value();
       const auto first = pv::ParseWhole<long long>(text);
