@@ -1,5 +1,6 @@
 #include "canvas/result_file.h"
 
+#include <cstring>
 #include <optional>
 
 namespace pictovance {
@@ -99,7 +100,18 @@ std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::p
   // the name before the picture is complete.
   std::optional<NewFile> file;
   return names.Claim(folder, rng, [&](const std::string& name) {
-    if (!file) file.emplace(picture.SaveBitmapUnnamed(folder.string()));
+    if (!file) {
+      try {
+        file.emplace(picture.SaveBitmapUnnamed(folder.string()));
+      } catch (const ImageError& error) {
+        // Named after the file the user would have got, as the window
+        // always named it.
+        if (error.SystemError() == 0) throw;
+        throw ImageError(kErrorWriteFailed,
+                         "Cannot write " + (folder / name).string() + ": " + std::strerror(error.SystemError()),
+                         error.SystemError());
+      }
+    }
     return file->PublishAs(name);
   });
 }

@@ -436,6 +436,13 @@ struct EncodedFile {
   std::size_t Size() const { return png.empty() ? static_cast<std::size_t>(other.size()) : png.size(); }
 };
 
+// error, told about the file the caller asked for rather than the folder.
+ImageError NamingTheFile(const ImageError& error, const std::string& target) {
+  if (error.SystemError() == 0) return error;
+  return ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + std::strerror(error.SystemError()),
+                    error.SystemError());
+}
+
 EncodedFile Encode(const QImage& image, const SaveFormatInfo& info, int pngCompression, const TextEntries& texts,
                    const std::string& target) {
   if (image.isNull()) throw ImageError(kErrorWriteFailed, "No picture to save");
@@ -463,9 +470,13 @@ void Image::SaveBitmap(const std::string& path) const {
   std::filesystem::path target(path);
   if (!target.has_extension()) target += info.extension;
   const EncodedFile bytes = Encode(m_bitmap->image, info, m_pngCompression, m_texts, target.string());
-  // Replacing a file needs a name to rename from: the hidden, locked one.
-  NewFile file(target.parent_path(), bytes.Data(), bytes.Size(), NewFile::Way::kHiddenTemporary);
-  file.ReplaceAs(target.filename().string());
+  try {
+    // Replacing a file needs a name to rename from: the hidden, locked one.
+    NewFile file(target.parent_path(), bytes.Data(), bytes.Size(), NewFile::Way::kHiddenTemporary);
+    file.ReplaceAs(target.filename().string());
+  } catch (const ImageError& error) {
+    throw NamingTheFile(error, target.string());
+  }
 }
 
 NewFile Image::SaveBitmapUnnamed(const std::string& folder) const {
