@@ -1,5 +1,6 @@
 #include "canvas/recipe.h"
 
+#include <algorithm>
 #include <charconv>
 #include <ctime>
 #include <sstream>
@@ -17,6 +18,7 @@ constexpr char kCreatedKey[] = "Creation Time";
 constexpr char kVersionKey[] = "Pictovance recipe";
 constexpr char kSeedKey[] = "Pictovance seed";
 constexpr char kSizeKey[] = "Pictovance size";
+constexpr char kPaintedSizeKey[] = "Pictovance painted size";
 constexpr char kEffectsKey[] = "Pictovance effects";
 constexpr char kColoursKey[] = "Pictovance colours";
 constexpr char kBackColourKey[] = "Pictovance back colour";
@@ -25,6 +27,10 @@ constexpr char kSourceKey[] = "Pictovance source ";
 // The driver's size for a dimension below 1.
 constexpr std::int32_t kDefaultWidth = 800;
 constexpr std::int32_t kDefaultHeight = 400;
+// The largest side the size fields and --size take.
+constexpr std::int32_t kMaxFieldSide = 9999;
+// Colours are 0x00BBGGRR.
+constexpr Colour kMaxColour = 0xFFFFFF;
 
 std::string NowRfc3339() {
   const std::time_t now = std::time(nullptr);
@@ -42,15 +48,29 @@ std::string SizeText(std::int32_t width, std::int32_t height) {
 }
 
 RecipeError Malformed(const std::string& key, const std::string& value) {
-  return RecipeError("the recipe's \"" + key + "\" cannot be read: \"" + value + "\"");
+  return RecipeError("the recipe's \"" + key + "\" cannot be read: \"" + PrintableText(value) + "\"");
 }
 
-std::optional<std::pair<std::int32_t, std::int32_t>> ParseSize(std::string_view text) {
+// What a size read from a recipe may be: sides set by the size fields are
+// 1 to 9999, sides a source picture set (0 in a limit where none was set
+// yet) are bounded as loaded pictures are, by their area.
+struct SizeRange {
+  std::int32_t minSide;
+  std::int64_t maxSide;
+};
+constexpr SizeRange kFieldSize{1, kMaxFieldSide};
+constexpr SizeRange kPictureSize{1, kMaxLoadPixels};
+constexpr SizeRange kPictureLimit{0, kMaxLoadPixels};
+
+std::optional<std::pair<std::int32_t, std::int32_t>> ParseSize(std::string_view text, SizeRange range) {
   const auto x = text.find('x');
   if (x == std::string_view::npos) return std::nullopt;
   const auto w = ParseWhole<std::int32_t>(text.substr(0, x));
   const auto h = ParseWhole<std::int32_t>(text.substr(x + 1));
-  if (!w || !h || *w < 0 || *h < 0) return std::nullopt;
+  if (!w || !h || *w < range.minSide || *h < range.minSide || *w > range.maxSide || *h > range.maxSide ||
+      std::int64_t{*w} * *h > kMaxLoadPixels) {
+    return std::nullopt;
+  }
   return std::make_pair(*w, *h);
 }
 
@@ -84,7 +104,7 @@ std::optional<SourceFile> ParseSource(std::string_view text) {
   } else {
     return std::nullopt;
   }
-  const auto limit = ParseSize(size);
+  const auto limit = ParseSize(size, source.fitted ? kFieldSize : kPictureLimit);
   if (!limit) return std::nullopt;
   std::optional<std::uint64_t> bytes;
   if (parts[1] == "pasted" && parts[2].starts_with("pixels SHA-256 ")) {
@@ -132,6 +152,9 @@ TextEntries RecipeTexts(const Recipe& recipe) {
       {kEffectsKey, recipe.effects ? "yes" : "no"},
       {kColoursKey, recipe.sources.empty() ? "palette" : std::to_string(recipe.sources.size()) + " sources"},
   };
+  if (recipe.paintedWidth > 0 && recipe.paintedHeight > 0) {
+    texts.emplace_back(kPaintedSizeKey, SizeText(recipe.paintedWidth, recipe.paintedHeight));
+  }
   if (!recipe.sources.empty()) texts.emplace_back(kBackColourKey, std::to_string(recipe.backColour));
   for (std::size_t k = 0; k < recipe.sources.size(); ++k) {
     texts.emplace_back(kSourceKey + std::to_string(k + 1), SourceText(recipe.sources[k]));
@@ -140,6 +163,17 @@ TextEntries RecipeTexts(const Recipe& recipe) {
 }
 
 Recipe ParseRecipe(const TextEntries& texts) {
+  // A key given twice is refused rather than one of its values chosen:
+  // PNG tools differ in which they show.
+  for (std::size_t k = 0; k < texts.size(); ++k) {
+    const std::string& key = texts[k].first;
+    if (!key.starts_with("Pictovance ") && key != kSoftwareKey && key != kCreatedKey) continue;
+    for (std::size_t later = k + 1; later < texts.size(); ++later) {
+      if (texts[later].first == key) {
+        throw RecipeError("the recipe gives \"" + PrintableText(key) + "\" more than once");
+      }
+    }
+  }
   const auto find = [&texts](const std::string& key) -> const std::string* {
     for (const auto& [k, v] : texts) {
       if (k == key) return &v;
@@ -171,41 +205,58 @@ Recipe ParseRecipe(const TextEntries& texts) {
   recipe.seed = *seed;
 
   const std::string& sizeText = need(kSizeKey);
-  const auto size = ParseSize(sizeText);
-  if (!size || size->first < 1 || size->second < 1) throw Malformed(kSizeKey, sizeText);
-  recipe.width = size->first;
-  recipe.height = size->second;
-
   const std::string& effects = need(kEffectsKey);
   if (effects != "yes" && effects != "no") throw Malformed(kEffectsKey, effects);
   recipe.effects = effects == "yes";
 
-  const std::string& colours = need(kColoursKey);
-  if (colours == "palette") return recipe;
-  const auto count = colours.ends_with(" sources")
-                         ? ParseWhole<std::size_t>(std::string_view(colours).substr(0, colours.size() - 8))
-                         : std::nullopt;
-  if (!count || *count < 1) throw Malformed(kColoursKey, colours);
-  const std::string& backText = need(kBackColourKey);
-  const auto back = ParseWhole<Colour>(backText);
-  if (!back) throw Malformed(kBackColourKey, backText);
-  recipe.backColour = *back;
-  for (std::size_t k = 1; k <= *count; ++k) {
-    const std::string key = kSourceKey + std::to_string(k);
-    const std::string& text = need(key);
-    const auto source = ParseSource(text);
-    if (!source) throw Malformed(key, text);
-    recipe.sources.push_back(*source);
+  if (const std::string* painted = find(kPaintedSizeKey)) {
+    const auto size = ParseSize(*painted, kPictureSize);
+    if (!size) throw Malformed(kPaintedSizeKey, *painted);
+    recipe.paintedWidth = size->first;
+    recipe.paintedHeight = size->second;
   }
+
+  const std::string& colours = need(kColoursKey);
+  if (colours != "palette") {
+    const auto count = colours.ends_with(" sources")
+                           ? ParseWhole<std::size_t>(std::string_view(colours).substr(0, colours.size() - 8))
+                           : std::nullopt;
+    if (!count || *count < 1) throw Malformed(kColoursKey, colours);
+    const std::string& backText = need(kBackColourKey);
+    const auto back = ParseWhole<Colour>(backText);
+    if (!back || *back < 0 || *back > kMaxColour) throw Malformed(kBackColourKey, backText);
+    recipe.backColour = *back;
+    for (std::size_t k = 1; k <= *count; ++k) {
+      const std::string key = kSourceKey + std::to_string(k);
+      const std::string& text = need(key);
+      const auto source = ParseSource(text);
+      if (!source) throw Malformed(key, text);
+      recipe.sources.push_back(*source);
+    }
+  }
+
+  // Only a source picture free to set the size makes it larger than the
+  // size fields can.
+  const bool fieldsSetTheSize =
+      std::all_of(recipe.sources.begin(), recipe.sources.end(), [](const SourceFile& s) { return s.fitted; });
+  const auto size = ParseSize(sizeText, fieldsSetTheSize ? kFieldSize : kPictureSize);
+  if (!size) throw Malformed(kSizeKey, sizeText);
+  recipe.width = size->first;
+  recipe.height = size->second;
   return recipe;
 }
 
 std::string DescribeRecipe(const Recipe& recipe) {
   std::ostringstream out;
-  out << "painted by " << recipe.software << (recipe.created.empty() ? "" : " at " + recipe.created)
-      << ", recipe format " << recipe.version << "\n";
+  out << "painted by " << PrintableText(recipe.software)
+      << (recipe.created.empty() ? "" : " at " + PrintableText(recipe.created)) << ", recipe format "
+      << recipe.version << "\n";
   out << "seed " << recipe.seed << "\n";
-  out << "size " << SizeText(recipe.width, recipe.height) << "\n";
+  out << "size " << SizeText(recipe.width, recipe.height);
+  if (recipe.paintedWidth > 0 && (recipe.paintedWidth != recipe.width || recipe.paintedHeight != recipe.height)) {
+    out << ", painted " << SizeText(recipe.paintedWidth, recipe.paintedHeight);
+  }
+  out << "\n";
   out << "finishing pass " << (recipe.effects ? "yes" : "no") << "\n";
   if (recipe.sources.empty()) {
     out << "colours from a random palette\n";
@@ -215,11 +266,64 @@ std::string DescribeRecipe(const Recipe& recipe) {
       << recipe.backColour << ")\n";
   for (std::size_t k = 0; k < recipe.sources.size(); ++k) {
     const SourceFile& s = recipe.sources[k];
-    out << "source " << k + 1 << ": " << s.name << ", "
+    out << "source " << k + 1 << ": " << PrintableText(s.name, 255) << ", "
         << (s.pasted ? "pasted, pixels SHA-256 " : std::to_string(s.bytes) + " bytes, SHA-256 ") << s.sha256
         << ", " << (s.fitted ? "fitted to " : "free within ") << SizeText(s.limitW, s.limitH) << "\n";
   }
   return out.str();
+}
+
+std::string PrintableText(std::string_view text, std::size_t maxChars) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  const auto escape = [&out](unsigned char byte) {
+    out += "\\x";
+    out += kHex[byte >> 4];
+    out += kHex[byte & 15];
+  };
+  std::size_t chars = 0;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (chars == maxChars) {
+      out += "... (" + std::to_string(text.size()) + " bytes in all)";
+      break;
+    }
+    const auto lead = static_cast<unsigned char>(text[at]);
+    // The length of a well-formed UTF-8 sequence starting here, or 0.
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+    if (lead < 0x80) {
+      length = 1;
+      code = lead;
+    } else if (lead >= 0xC2 && lead <= 0xF4) {
+      length = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+      code = lead & (lead < 0xE0 ? 0x1F : lead < 0xF0 ? 0x0F : 0x07);
+      for (std::size_t k = 1; k < length; ++k) {
+        const auto next = at + k < text.size() ? static_cast<unsigned char>(text[at + k]) : 0;
+        if ((next & 0xC0) != 0x80) {
+          length = 0;
+          break;
+        }
+        code = code << 6 | (next & 0x3F);
+      }
+      // Overlong forms, surrogates and code points beyond Unicode.
+      if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+          (length == 4 && (code < 0x10000 || code > 0x10FFFF))) {
+        length = 0;
+      }
+    }
+    const bool control = length != 0 && (code < 0x20 || (code >= 0x7F && code < 0xA0));
+    if (length == 0 || control) {
+      for (std::size_t k = 0; k < std::max<std::size_t>(length, 1); ++k) escape(static_cast<unsigned char>(text[at + k]));
+      at += std::max<std::size_t>(length, 1);
+    } else {
+      if (code == '\\') out += '\\';
+      out.append(text.substr(at, length));
+      at += length;
+    }
+    ++chars;
+  }
+  return out;
 }
 
 std::optional<Recipe> PaintPicture(FormState& state, Form& form, std::uint64_t seed) {
@@ -228,6 +332,8 @@ std::optional<Recipe> PaintPicture(FormState& state, Form& form, std::uint64_t s
   Random rng(seed);
   GeneratePicture(state, form, rng);
   if (!state.Result) return std::nullopt;
+  recipe.paintedWidth = state.Result->Width();
+  recipe.paintedHeight = state.Result->Height();
   state.Result->SetTexts(RecipeTexts(recipe));
   return recipe;
 }

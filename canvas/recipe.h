@@ -16,7 +16,15 @@
 // colour" (what a read outside a source gives, decimal 0x00BBGGRR) and
 // "Pictovance source 1" to N ("fitted to WxH" or "free within WxH", the
 // byte count, the SHA-256 and the file name; for a picture pasted without a
-// file, "pasted" and the SHA-256 of its pixels, PictureSha256).
+// file, "pasted" and the SHA-256 of its pixels, PictureSha256). "Pictovance
+// painted size"
+// (WxH of the picture itself, which a source of the size's proportions but
+// larger keeps) is written beside the size; recipes without it are read.
+//
+// Reading is strict: each key at most once, every value in the range its
+// command-line option or its origin allows (sides 1 to 9999 where the size
+// fields set them), and errors quote values cut short, their unprintable
+// bytes escaped.
 //
 // What it does not promise: that another version of the painting code
 // paints the same pixels from a recipe, or that a recipe of a newer format
@@ -28,6 +36,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app_info.h"
@@ -46,6 +55,8 @@ struct Recipe {
   std::uint64_t seed = 0;
   std::int32_t width = 0;
   std::int32_t height = 0;
+  std::int32_t paintedWidth = 0;  // 0 in recipes written before it was recorded
+  std::int32_t paintedHeight = 0;
   bool effects = false;
   std::vector<SourceFile> sources;  // empty for a palette picture
   Colour backColour = 0;            // used only with sources
@@ -69,6 +80,11 @@ TextEntries RecipeTexts(const Recipe& recipe);
 Recipe ParseRecipe(const TextEntries& texts);
 // A few readable lines, each ending in a line break.
 std::string DescribeRecipe(const Recipe& recipe);
+
+// text fit for one line of a message: bytes that are not printable UTF-8
+// (controls, broken sequences) written as \xNN, and cut after maxChars
+// characters with the total length said.
+std::string PrintableText(std::string_view text, std::size_t maxChars = 64);
 
 // Paints a picture as GeneratePicture does, from a generator seeded with
 // seed alone, and attaches its recipe to state.Result. Returns the recipe,

@@ -1,9 +1,5 @@
 #include "canvas/result_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <optional>
 
@@ -54,23 +50,17 @@ std::string ResultFileName(std::int64_t seconds, int first, int second) {
   return name;
 }
 
-std::filesystem::path ResultNames::Claim(const std::filesystem::path& folder, Random& rng) {
+std::filesystem::path ResultNames::Claim(const std::filesystem::path& folder, Random& rng,
+                                         const std::function<bool(const std::string&)>& take) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   const std::int64_t seconds = m_clock();
   const std::string prefix = std::to_string(seconds) + '-';
-  // Creates the file if the name is free: the file system, not a check
-  // beforehand, decides between writers racing for the same name.
+  // The file system, not a check beforehand, decides between writers
+  // racing for the same name.
   const auto claim = [&](const std::string& digits) -> std::optional<std::filesystem::path> {
-    std::filesystem::path target = folder / (prefix + digits + ".png");
-    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      if (errno == EEXIST) return std::nullopt;
-      const int cause = errno;
-      throw ImageError(kErrorWriteFailed, "Cannot write " + target.string() + ": " + std::strerror(cause),
-                       cause);
-    }
-    ::close(fd);
-    return target;
+    std::string name = prefix + digits + ".png";
+    if (!take(name)) return std::nullopt;
+    return folder / name;
   };
   int digits = seconds == m_second && folder == m_folder ? m_digits : 2;
   for (; digits <= kMaxDigits; ++digits) {
@@ -102,19 +92,28 @@ std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::p
 
 std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::path& folder, Random& rng,
                                         ResultNames& names) {
-  // The claimed empty file is replaced atomically by the image object.
-  const std::filesystem::path target = names.Claim(folder, rng);
   picture.SetSaveFormat(3);
   picture.SetSavePNGCompression(8);
-  try {
-    std::filesystem::path bare = target;
-    picture.SaveBitmap(bare.replace_extension().string());
-  } catch (...) {
-    std::error_code ignored;
-    std::filesystem::remove(target, ignored);
-    throw;
-  }
-  return target;
+  // The first name is drawn before the picture is written, as the window
+  // always drew it, so a failed save uses the same draws. The file is
+  // written and flushed without a name, then named in one step: nobody sees
+  // the name before the picture is complete.
+  std::optional<NewFile> file;
+  return names.Claim(folder, rng, [&](const std::string& name) {
+    if (!file) {
+      try {
+        file.emplace(picture.SaveBitmapUnnamed(folder.string()));
+      } catch (const ImageError& error) {
+        // Named after the file the user would have got, as the window
+        // always named it.
+        if (error.SystemError() == 0) throw;
+        throw ImageError(kErrorWriteFailed,
+                         "Cannot write " + (folder / name).string() + ": " + std::strerror(error.SystemError()),
+                         error.SystemError());
+      }
+    }
+    return file->PublishAs(name);
+  });
 }
 
 }  // namespace pictovance

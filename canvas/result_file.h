@@ -47,10 +47,13 @@ class ResultNames {
  public:
   explicit ResultNames(SecondsClock clock = SecondsSince1899Now) : m_clock(std::move(clock)) {}
 
-  // Creates an empty file under a fresh name and returns its path, the name
-  // plus ".png". The digits are drawn from rng, first digit first. Raises
-  // ImageError when the folder cannot take the file.
-  std::filesystem::path Claim(const std::filesystem::path& folder, Random& rng);
+  // Offers fresh file names (a result name plus ".png") to take, which
+  // publishes a file under the name and says whether it could (false: a
+  // file has that name already), until one is taken; returns its path. The
+  // digits are drawn from rng, first digit first. Errors raised by take
+  // pass through; ImageError when no name of this second is left.
+  std::filesystem::path Claim(const std::filesystem::path& folder, Random& rng,
+                              const std::function<bool(const std::string& name)>& take);
 
  private:
   SecondsClock m_clock;
@@ -62,8 +65,10 @@ class ResultNames {
 };
 
 // Writes picture into folder under a fresh result name (the name plus the
-// ".png" the image object adds) and returns the path written. Raises
-// ImageError when the folder cannot take the file; no partial file is left.
+// ".png" the image object adds) and returns the path written. The file
+// appears under its name only when complete (imaging/new_file.h); no empty
+// or partial file ever has the name. Raises ImageError when the folder
+// cannot take the file; nothing is left behind then.
 std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::path& folder, Random& rng);
 // The same, claiming the name through names.
 std::filesystem::path SaveResultPicture(Image& picture, const std::filesystem::path& folder, Random& rng,

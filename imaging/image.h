@@ -37,6 +37,8 @@
 #include <utility>
 #include <vector>
 
+#include "imaging/new_file.h"
+
 namespace pictovance {
 
 using Colour = std::int32_t;
@@ -234,6 +236,12 @@ class Image {
   // kErrorWriteFailed, with a description naming the cause (the system's
   // text, such as "No space left on device").
   void SaveBitmap(const std::string& path) const;
+  // Writes the bitmap in SaveFormat into folder as a file without a name
+  // yet (imaging/new_file.h), for the caller to publish under a name that
+  // ends in SaveExtension(). Errors as for SaveBitmap.
+  NewFile SaveBitmapUnnamed(const std::string& folder) const;
+  // ".png" and so on: the extension of SaveFormat.
+  std::string SaveExtension() const;
 
   // --- Geometry -------------------------------------------------------
   // Content scaled to exactly width x height (area averaging when

@@ -23,6 +23,7 @@
 
 #include "imaging/bitmap_p.h"
 #include "imaging/image.h"
+#include "imaging/new_file.h"
 #include "imaging/png_encoder.h"
 
 namespace pictovance {
@@ -426,67 +427,65 @@ SaveFormatInfo SaveFormatOf(std::int32_t code) {
   }
 }
 
-[[noreturn]] void ThrowWriteFailed(const std::string& target, int error) {
-  throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + std::strerror(error), error);
+// The bytes of the file the bitmap makes in a save format: the PNG
+// encoder's, or a Qt image writer's for the other formats.
+struct EncodedFile {
+  std::vector<unsigned char> png;
+  QByteArray other;
+  const char* Data() const { return png.empty() ? other.constData() : reinterpret_cast<const char*>(png.data()); }
+  std::size_t Size() const { return png.empty() ? static_cast<std::size_t>(other.size()) : png.size(); }
+};
+
+// error, told about the file the caller asked for rather than the folder.
+ImageError NamingTheFile(const ImageError& error, const std::string& target) {
+  if (error.SystemError() == 0) return error;
+  return ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + std::strerror(error.SystemError()),
+                    error.SystemError());
 }
 
-// Puts bytes at target completely or not at all: they go to a new file
-// beside it, which is flushed to the disk and then renamed over target. A
-// full disk shows up at write, fsync or close, depending on the file
-// system; every one is checked, and the new file is removed on failure.
-void WriteFileAtomically(const std::string& target, const char* data, std::size_t size) {
-  const std::filesystem::path path(target);
-  std::string temp = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) ThrowWriteFailed(target, errno);
-  int error = 0;
-  std::size_t left = size;
-  while (left > 0 && error == 0) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0) {
-      if (errno != EINTR) error = errno;
-    } else {
-      data += written;
-      left -= static_cast<std::size_t>(written);
-    }
-  }
-  // mkstemp makes the file private; a saved picture is for everyone to read.
-  if (error == 0 && ::fchmod(fd, 0644) != 0) error = errno;
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temp.c_str());
-    ThrowWriteFailed(target, error);
-  }
-}
-
-}  // namespace
-
-void Image::SaveBitmap(const std::string& path) const {
-  const QImage& image = m_bitmap->image;
+EncodedFile Encode(const QImage& image, const SaveFormatInfo& info, int pngCompression, const TextEntries& texts,
+                   const std::string& target) {
   if (image.isNull()) throw ImageError(kErrorWriteFailed, "No picture to save");
-  const SaveFormatInfo info = SaveFormatOf(m_saveFormat);
-  std::string target = path;
-  if (!std::filesystem::path(path).has_extension()) target += info.extension;
-
-  QByteArray bytes;
+  EncodedFile file;
   if (std::string_view(info.format) == "png") {
-    const std::vector<unsigned char> encoded = EncodePng(image, m_pngCompression, m_texts);
-    WriteFileAtomically(target, reinterpret_cast<const char*>(encoded.data()), encoded.size());
-    return;
+    file.png = EncodePng(image, pngCompression, texts);
+    return file;
   }
-  QBuffer buffer(&bytes);
+  QBuffer buffer(&file.other);
   buffer.open(QIODevice::WriteOnly);
   QImage tagged = image;  // the texts ride on a shallow copy
-  for (const auto& [key, value] : m_texts) tagged.setText(QString::fromUtf8(key), QString::fromUtf8(value));
+  for (const auto& [key, value] : texts) tagged.setText(QString::fromUtf8(key), QString::fromUtf8(value));
   QImageWriter writer(&buffer, info.format);
   if (!writer.write(tagged)) {
     throw ImageError(kErrorWriteFailed, "Cannot write " + target + ": " + writer.errorString().toStdString());
   }
   buffer.close();
-  WriteFileAtomically(target, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  return file;
 }
+
+}  // namespace
+
+void Image::SaveBitmap(const std::string& path) const {
+  const SaveFormatInfo info = SaveFormatOf(m_saveFormat);
+  std::filesystem::path target(path);
+  if (!target.has_extension()) target += info.extension;
+  const EncodedFile bytes = Encode(m_bitmap->image, info, m_pngCompression, m_texts, target.string());
+  try {
+    // Replacing a file needs a name to rename from: the hidden, locked one.
+    NewFile file(target.parent_path(), bytes.Data(), bytes.Size(), NewFile::Way::kHiddenTemporary);
+    file.ReplaceAs(target.filename().string());
+  } catch (const ImageError& error) {
+    throw NamingTheFile(error, target.string());
+  }
+}
+
+NewFile Image::SaveBitmapUnnamed(const std::string& folder) const {
+  const SaveFormatInfo info = SaveFormatOf(m_saveFormat);
+  const EncodedFile bytes = Encode(m_bitmap->image, info, m_pngCompression, m_texts, folder);
+  return NewFile(folder, bytes.Data(), bytes.Size());
+}
+
+std::string Image::SaveExtension() const { return SaveFormatOf(m_saveFormat).extension; }
 
 void LoadImageFormats() {
   // Asking for the formats makes Qt create every plugin's instance.

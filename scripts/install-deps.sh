@@ -16,6 +16,7 @@ packages=(
   scdoc desktop-file-utils appstream dpkg-dev file groff-base lintian
   fonts-dejavu-core fonts-dejavu-extra
   dbus-daemon libglib2.0-bin gsettings-desktop-schemas systemd man-db
+  slurm-wlm munge
 )
 
 missing=()

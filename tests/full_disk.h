@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,8 @@ class FullDisk {
   }
   FullDisk(const FullDisk&) = delete;
   FullDisk& operator=(const FullDisk&) = delete;
+
+  friend void PrintTo(Start start, std::ostream* out) { *out << (start == Start::kFull ? "full" : "empty"); }
 
   bool Mounted() const { return m_mounted; }
   const std::string& Reason() const { return m_reason; }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -46,10 +48,28 @@ Recipe PastedRecipe() {
   return recipe;
 }
 
-class RecipeFile : public ::testing::TestWithParam<Recipe (*)()> {};
+// A source free to set the size makes a canvas larger than the size fields
+// allow, and a source of the size's proportions keeps its own larger size.
+Recipe LargeSourceRecipe() {
+  Recipe recipe = PaletteRecipe();
+  recipe.width = 12000;
+  recipe.height = 50;
+  recipe.paintedWidth = 24000;
+  recipe.paintedHeight = 100;
+  recipe.sources = {{"strip.png", 99, std::string(64, 'b'), false, 0, 0}};
+  return recipe;
+}
+
+struct NamedRecipe {
+  const char* name;
+  Recipe (*make)();
+};
+std::ostream& operator<<(std::ostream& out, const NamedRecipe& r) { return out << r.name; }
+
+class RecipeFile : public ::testing::TestWithParam<NamedRecipe> {};
 
 TEST_P(RecipeFile, ComesBackFromThePngItWasSavedIn) {
-  const Recipe recipe = GetParam()();
+  const Recipe recipe = GetParam().make();
   TempFolder folder;
   Image picture;
   picture.CreateBitmap(3, 2, 0x123456);
@@ -59,12 +79,17 @@ TEST_P(RecipeFile, ComesBackFromThePngItWasSavedIn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Recipes, RecipeFile,
-                         ::testing::Values(&PaletteRecipe, &SourcesRecipe, &PastedRecipe));
+                         ::testing::Values(NamedRecipe{"Palette", &PaletteRecipe},
+                                           NamedRecipe{"Sources", &SourcesRecipe},
+                                           NamedRecipe{"Pasted", &PastedRecipe},
+                                           NamedRecipe{"LargeSource", &LargeSourceRecipe}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct BadValue {
   const char* key;
   const char* value;
 };
+std::ostream& operator<<(std::ostream& out, const BadValue& v) { return out << v.key << " = " << v.value; }
 
 class RecipeRefuses : public ::testing::TestWithParam<BadValue> {};
 
@@ -90,6 +115,66 @@ INSTANTIATE_TEST_SUITE_P(
                       BadValue{"Pictovance source 1", "fitted to 800x400, 12 bytes, SHA-256 abc, a.png"},
                       BadValue{"Pictovance source 2", "somewhere, 12 bytes"},
                       BadValue{"Pictovance source 2", "free within 0x700, pasted, pixels SHA-256 abc, x"}));
+
+// Values the renderer's options would refuse, keys given twice, and values
+// no message should echo whole or raw.
+struct Tampering {
+  const char* name;
+  Recipe (*base)();
+  const char* key;
+  std::string value;  // replaces the key's value, or is added beside the recipe's own keys
+  bool added;
+  const char* says;   // in the message
+};
+std::ostream& operator<<(std::ostream& out, const Tampering& t) { return out << t.name; }
+
+class RecipeMessage : public ::testing::TestWithParam<Tampering> {};
+
+TEST_P(RecipeMessage, RefusesInOneShortPrintableLine) {
+  const Tampering& t = GetParam();
+  TextEntries texts = RecipeTexts(t.base());
+  if (t.added) {
+    texts.emplace_back(t.key, t.value);
+  } else {
+    const auto entry = std::find_if(texts.begin(), texts.end(), [&](const auto& e) { return e.first == t.key; });
+    ASSERT_NE(entry, texts.end()) << t.key;
+    entry->second = t.value;
+  }
+  try {
+    ParseRecipe(texts);
+    ADD_FAILURE() << "accepted";
+  } catch (const RecipeError& error) {
+    const std::string message = error.what();
+    EXPECT_NE(message.find(t.says), std::string::npos) << message;
+    EXPECT_LE(message.size(), 200u) << message;
+    EXPECT_TRUE(std::all_of(message.begin(), message.end(),
+                            [](char c) { return static_cast<unsigned char>(c) >= 0x20 && c != 0x7F; }))
+        << message;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecipeMessage,
+    ::testing::Values(
+        Tampering{"SideBeyondTheSizeFields", &PaletteRecipe, "Pictovance size", "10000x1", false, "10000x1"},
+        Tampering{"SizeFarBeyond", &PaletteRecipe, "Pictovance size", "99999x99999", false, "Pictovance size"},
+        Tampering{"FittedToMoreThanTheFieldsTake", &SourcesRecipe, "Pictovance source 1",
+                  "fitted to 800x10000, 1234 bytes, SHA-256 " + std::string(64, 'a') + ", a.png", false,
+                  "Pictovance source 1"},
+        Tampering{"FreeSourceBeyondAnyPicture", &SourcesRecipe, "Pictovance size", "70000x70000", false,
+                  "70000x70000"},
+        Tampering{"PaintedSizeEmpty", &PaletteRecipe, "Pictovance painted size", "0x400", true, "painted size"},
+        Tampering{"BackColourBeyondColours", &SourcesRecipe, "Pictovance back colour", "16777216", false,
+                  "back colour"},
+        Tampering{"SeedGivenTwice", &PaletteRecipe, "Pictovance seed", "5", true, "\"Pictovance seed\" more than once"},
+        Tampering{"SourceGivenTwice", &SourcesRecipe, "Pictovance source 2",
+                  "free within 0x700, 0 bytes, SHA-256 " + std::string(64, 'c') + ", other.png", true,
+                  "more than once"},
+        Tampering{"LongValue", &PaletteRecipe, "Pictovance seed", std::string(100000, '9'), false,
+                  "(100000 bytes in all)"},
+        Tampering{"UnprintableValue", &PaletteRecipe, "Pictovance effects", "\x1B[2J\xFF\xC3(\xED\xA0\x80", false,
+                  "\"\\x1B[2J\\xFF\\xC3(\\xED\\xA0\\x80\""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Recipe, WithoutItsVersionThereIsNone) {
   TextEntries texts = RecipeTexts(PaletteRecipe());

@@ -134,6 +134,14 @@ TEST_F(SaveResultPictureTest, DrawsTheDigitsAgainWhenTheNameIsTaken) {
   EXPECT_EQ(folder.Names().size(), 2u);
 }
 
+// Publishes a small file under the next free name; returns the name.
+std::string ClaimOne(ResultNames& names, const fs::path& folder, Random& rng) {
+  NewFile file(folder, "x", 1);
+  return names.Claim(folder, rng, [&](const std::string& name) { return file.PublishAs(name); })
+      .filename()
+      .string();
+}
+
 // Two writers in one folder, on a clock that stands still: the first 256
 // names of the second have two digits, later ones three, none is claimed
 // twice, and the next second's names sort after all of them.
@@ -148,8 +156,7 @@ TEST(ResultNamesTest, NeverRunOutAndKeepSortingByTime) {
       writers.emplace_back([&, w] {
         ResultNames names([] { return kSecond; });
         Random rng(static_cast<std::uint64_t>(w));
-        for (int k = 0; k < kPerWriter; ++k)
-          claimed[w].push_back(names.Claim(folder.path(), rng).filename().string());
+        for (int k = 0; k < kPerWriter; ++k) claimed[w].push_back(ClaimOne(names, folder.path(), rng));
       });
     }
   }
@@ -176,7 +183,7 @@ TEST(ResultNamesTest, NeverRunOutAndKeepSortingByTime) {
 
   ResultNames later([] { return kSecond + 1; });
   Random rng(9);
-  const std::string next = later.Claim(folder.path(), rng).filename().string();
+  const std::string next = ClaimOne(later, folder.path(), rng);
   EXPECT_TRUE(std::regex_match(next, std::regex(std::to_string(kSecond + 1) + "-[0-9A-F]{2}\\.png"))) << next;
   EXPECT_GT(next, all.back());
 }

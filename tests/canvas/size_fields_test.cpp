@@ -21,7 +21,20 @@ struct ReadCase {
   double value;
 };
 std::ostream& operator<<(std::ostream& out, const ReadCase& c) {
-  return out << '"' << c.text << "\" -> " << c.value;
+  out << '"';
+  // Blanks of every kind written as escapes: a test's name stays one line.
+  for (const char* p = c.text; *p != '\0'; ++p) {
+    if (*p == '\t') {
+      out << "\\t";
+    } else if (*p == '\n') {
+      out << "\\n";
+    } else if (static_cast<unsigned char>(*p) < 0x20) {
+      out << "\\x" << std::hex << static_cast<int>(*p) << std::dec;
+    } else {
+      out << *p;
+    }
+  }
+  return out << "\" -> " << c.value;
 }
 
 class ReadNumberTest : public ::testing::TestWithParam<ReadCase> {};

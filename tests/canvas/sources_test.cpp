@@ -188,6 +188,7 @@ struct DrawingRow {
   const char* height;
   int storedW, storedH;
 };
+std::ostream& operator<<(std::ostream& out, const DrawingRow& r) { return out << r.width << "x" << r.height; }
 
 class DrawingSourceTest : public SourcesTest, public ::testing::WithParamInterface<DrawingRow> {};
 

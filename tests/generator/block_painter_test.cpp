@@ -38,6 +38,9 @@ struct MirrorCase {
   bool mirrorX;
   bool mirrorY;
 };
+std::ostream& operator<<(std::ostream& out, const MirrorCase& c) {
+  return out << (c.mirrorX ? "mirrored" : "upright") << " x, " << (c.mirrorY ? "mirrored" : "upright") << " y";
+}
 
 class PaintBlockMirrorTest : public testing::TestWithParam<MirrorCase> {};
 

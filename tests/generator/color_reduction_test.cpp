@@ -16,6 +16,7 @@ struct LadderRow {
   double u;
   std::int32_t count;
 };
+std::ostream& operator<<(std::ostream& out, const LadderRow& r) { return out << "u " << r.u << " count " << r.count; }
 
 class ReduceColorDepthTest : public ::testing::TestWithParam<std::tuple<LadderRow, bool>> {};
 

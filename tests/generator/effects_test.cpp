@@ -96,6 +96,7 @@ struct DepthCase {
   std::vector<double> draws;
   std::vector<Call> expected;
 };
+std::ostream& operator<<(std::ostream& out, const DepthCase& c) { return out << c.name; }
 
 class DepthStepTest : public ::testing::TestWithParam<DepthCase> {};
 

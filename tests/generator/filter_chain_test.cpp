@@ -68,6 +68,7 @@ struct FilterCase {
   std::vector<double> draws;  // after the case is picked
   std::vector<Call> expected;
 };
+std::ostream& operator<<(std::ostream& out, const FilterCase& c) { return out << "case " << c.k << " " << c.name; }
 
 class FilterCaseTest : public ::testing::TestWithParam<FilterCase> {};
 

@@ -165,6 +165,7 @@ struct RecolourCase {
   std::vector<Colour> lineColours;
   Colour finalPen;
 };
+std::ostream& operator<<(std::ostream& out, const RecolourCase& c) { return out << c.name; }
 
 class RecolourTest : public ::testing::TestWithParam<RecolourCase> {};
 

@@ -62,6 +62,9 @@ struct RangeCase {
   std::int32_t low;
   std::int32_t high;
 };
+std::ostream& operator<<(std::ostream& out, const RangeCase& c) {
+  return out << "RandomInt(" << c.n << ") in " << c.low << ".." << c.high;
+}
 
 class RandomIntRangeTest : public testing::TestWithParam<RangeCase> {};
 
@@ -117,6 +120,9 @@ struct EdgeDraw {
   std::int32_t n;
   std::int32_t expected;
 };
+std::ostream& operator<<(std::ostream& out, const EdgeDraw& d) {
+  return out << "u " << d.u << " RandomInt(" << d.n << ") = " << d.expected;
+}
 
 class RandomIntEdgeTest : public testing::TestWithParam<EdgeDraw> {};
 

@@ -32,6 +32,7 @@ struct HeapCase {
   int side;          // a side x side bitmap, 4 bytes a pixel
   bool keptInHeap;  // true: allocated from and freed into the heap; false: mapped and unmapped
 };
+std::ostream& operator<<(std::ostream& out, const HeapCase& c) { return out << c.side << "x" << c.side; }
 
 class HeapTest : public testing::TestWithParam<HeapCase> {};
 

@@ -175,6 +175,9 @@ struct LineCase {
   int x1, y1, x2, y2, width;
   const char* name;
 };
+std::ostream& operator<<(std::ostream& out, const LineCase& c) {
+  return out << "(" << c.x1 << ", " << c.y1 << ")-(" << c.x2 << ", " << c.y2 << ") width " << c.width;
+}
 
 class DrawLineTest : public testing::TestWithParam<LineCase> {};
 
@@ -354,6 +357,9 @@ Image PositionPicture(int w, int h) {
 struct CanvasCase {
   int fromW, fromH, toW, toH, position, dx, dy;  // where the old (0, 0) lands
 };
+std::ostream& operator<<(std::ostream& out, const CanvasCase& c) {
+  return out << c.fromW << "x" << c.fromH << " to " << c.toW << "x" << c.toH << " at " << c.position;
+}
 
 class ResizeCanvasTest : public testing::TestWithParam<CanvasCase> {};
 
@@ -598,6 +604,7 @@ struct BadFile {
   std::function<void(const fs::path&)> make;
   int error;
 };
+std::ostream& operator<<(std::ostream& out, const BadFile& f) { return out << f.name; }
 
 class LoadBadFileTest : public testing::TestWithParam<BadFile> {};
 

@@ -9,6 +9,9 @@
 
 #include "imaging/image.h"
 
+// Sizes in the tests' names: QSize lives outside any namespace.
+void PrintTo(const QSize& size, std::ostream* out) { *out << size.width() << "x" << size.height(); }
+
 namespace pictovance {
 namespace {
 

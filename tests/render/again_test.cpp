@@ -115,6 +115,24 @@ TEST(RenderAgain, APalettePictureWithTheFinishingPassComesOutTheSameOrAtAnotherS
   EXPECT_EQ(picture.Height(), 300);
 }
 
+// A source of the asked size's proportions but larger keeps its size: the
+// recipe says so beside the size asked for, and the picture comes again.
+TEST(RenderAgain, TheRecipeRecordsThePaintedSizeBesideTheAskedOne) {
+  TempFolder folder;
+  testing::WritePattern(folder.File("double.bmp"), 160, 80);
+  const Outcome run =
+      Render(folder, {"--source", "double.bmp", "--size", "80x40", "--seed", "4", "--out", "first"});
+  ASSERT_EQ(run.status, 0);
+  ASSERT_EQ(run.out.size(), 1u);
+  const Outcome recipe = Render(folder, {"--recipe", run.out[0]});
+  ASSERT_EQ(recipe.status, 0);
+  ASSERT_GE(recipe.out.size(), 3u);
+  EXPECT_EQ(recipe.out[2], "size 80x40, painted 160x80");
+  const Outcome again = Render(folder, {"--again", run.out[0], "--source", "double.bmp", "--out", "again"});
+  ASSERT_EQ(again.status, 0) << (again.err.empty() ? "" : again.err[0]);
+  EXPECT_TRUE(SamePixels(folder.path() / run.out[0], folder.path() / again.out.at(0)));
+}
+
 // A picture painted from two sources whose sizes set the canvas.
 class RenderAgainFromSources : public ::testing::TestWithParam<const char*> {
  protected:
@@ -159,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(Sources, RenderAgainFromSources, ::testing::Values("rig
 
 // Files the renderer cannot take a recipe from, each with --recipe and
 // with --again.
-class RenderRefuses : public ::testing::TestWithParam<std::tuple<const char*, const char*>> {};
+class RenderRefuses : public ::testing::TestWithParam<std::tuple<std::string, std::string>> {};
 
 TEST_P(RenderRefuses, WithOneLineAndStatusTwo) {
   const auto [kind, command] = GetParam();
@@ -182,7 +200,10 @@ TEST_P(RenderRefuses, WithOneLineAndStatusTwo) {
     }
     picture.SaveBitmap(file);
   }
-  const Outcome run = Render(folder, {command, file, "--out", "out"});
+  // --recipe writes nothing and takes no --out.
+  std::vector<std::string> args = {command, file};
+  if (command == "--again") args.insert(args.end(), {"--out", "out"});
+  const Outcome run = Render(folder, args);
   EXPECT_EQ(run.status, 2);
   ASSERT_EQ(run.err.size(), 1u);
   EXPECT_TRUE(run.out.empty());
@@ -194,10 +215,11 @@ TEST_P(RenderRefuses, WithOneLineAndStatusTwo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, RenderRefuses,
-                         ::testing::Combine(::testing::Values("not a PNG", "no recipe", "newer recipe"),
-                                            ::testing::Values("--recipe", "--again")),
+                         ::testing::Combine(::testing::Values(std::string("not a PNG"), std::string("no recipe"),
+                                                              std::string("newer recipe")),
+                                            ::testing::Values(std::string("--recipe"), std::string("--again"))),
                          [](const auto& info) {
-                           std::string name = std::string(std::get<0>(info.param)) + std::get<1>(info.param);
+                           std::string name = std::get<0>(info.param) + std::get<1>(info.param);
                            std::erase_if(name,
                                          [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); });
                            return name;

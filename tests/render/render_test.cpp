@@ -12,14 +12,19 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <ostream>
+#include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "canvas/recipe.h"
 #include "imaging/image.h"
 #include "tests/canvas/test_files.h"
+#include "tests/full_disk.h"
 
 extern char** environ;
 
@@ -80,6 +85,16 @@ class Renderer {
       if (std::chrono::steady_clock::now() > deadline) return -1;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  static constexpr int kRunning = -2;
+  // The exit status once the process has ended (-1 when killed by a
+  // signal), kRunning before.
+  int Poll() {
+    int status = 0;
+    if (::waitpid(m_pid, &status, WNOHANG) == 0) return kRunning;
     m_pid = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -217,6 +232,188 @@ TEST_P(InterruptTest, LeavesOnlyCompletePictures) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest,
                          ::testing::Values(StopCase{SIGINT, 130}, StopCase{SIGTERM, 143}));
+
+// What a folder's watcher (a file manager, a sync client, a collector of
+// --first runs) can see: a .png that is empty or lacks its end chunk, or any
+// other entry. Names in whole were found complete before; a complete file
+// stays so, and is not read again.
+std::string IncompleteEntry(const fs::path& folder, std::set<std::string>& whole) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (whole.contains(name)) continue;
+    if (!name.ends_with(".png") || name.starts_with(".")) return name + " (not a picture's name)";
+    const std::string bytes = ReadBytes(entry.path().string());
+    // A file published between the listing and the read is still whole.
+    if (bytes.size() < 12 || bytes.substr(bytes.size() - 12) != std::string("\0\0\0\0IEND\xAE\x42\x60\x82", 12))
+      return name + " (" + std::to_string(bytes.size()) + " bytes, no IEND at its end)";
+    whole.insert(name);
+  }
+  return "";
+}
+
+// The folder is watched throughout a run: a name shows only a complete
+// picture, from the moment it appears.
+TEST(RenderPublishing, AWatcherNeverSeesAnIncompletePicture) {
+  TempFolder folder;
+  const fs::path out = folder.path() / "out";
+  fs::create_directories(out);
+  Renderer renderer({"--size", "1200x900", "--count", "24", "--jobs", "2", "--seed", "5", "--out", out.string()},
+                    folder.path());
+  ASSERT_TRUE(renderer.Started());
+  int polls = 0;
+  int status = -1;
+  std::set<std::string> whole;
+  while ((status = renderer.Poll()) == Renderer::kRunning) {
+    const std::string bad = IncompleteEntry(out, whole);
+    ASSERT_EQ(bad, "") << "seen while writing, after " << polls << " looks";
+    ++polls;
+  }
+  EXPECT_EQ(status, 0) << renderer.Errors();
+  EXPECT_EQ(IncompleteEntry(out, whole), "");
+  EXPECT_EQ(whole.size(), 24u);
+  EXPECT_GT(polls, 24) << "the folder was hardly watched";
+}
+
+// Killed at random moments with SIGKILL (no handler runs), one run after
+// another into one folder: only complete pictures are ever left.
+TEST(RenderPublishing, KillNineLeavesOnlyCompletePictures) {
+  TempFolder folder;
+  const fs::path out = folder.path() / "out";
+  std::mt19937 moments(std::random_device{}());
+  std::string delays;
+  for (int round = 0; round < 6; ++round) {
+    const int delay = std::uniform_int_distribution<int>(30, 600)(moments);
+    delays += std::to_string(delay) + " ms ";
+    Renderer renderer({"--size", "1000x700", "--count", "1000", "--jobs", "2", "--out", out.string()},
+                      folder.path());
+    ASSERT_TRUE(renderer.Started());
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    renderer.Signal(SIGKILL);
+    EXPECT_EQ(renderer.Wait(), -1);
+  }
+  SCOPED_TRACE("killed after " + delays);
+  std::set<std::string> whole;
+  EXPECT_EQ(IncompleteEntry(out, whole), "");
+  for (const auto& entry : fs::directory_iterator(out)) {
+    Image picture;
+    ASSERT_NO_THROW(picture.LoadBitmap(entry.path().string())) << entry.path();
+    EXPECT_EQ(picture.Width(), 1000);
+  }
+}
+
+// The manual's EXIT STATUS section, run: each row a way to reach a status
+// the manual lists.
+struct ExitCase {
+  std::string name;
+  int status;
+  std::vector<std::string> args;  // {picture}: a saved picture; {tampered}: one whose recipe asks 10000x1
+  int signal = 0;                 // sent once the first path is printed
+  bool fullDisk = false;          // --out a disk that fills up
+};
+std::ostream& operator<<(std::ostream& out, const ExitCase& c) { return out << c.name; }
+
+// The statuses the manual's EXIT STATUS section lists.
+std::set<int> ManualStatuses() {
+  std::ifstream manual(PV_MANUAL);
+  std::set<int> statuses;
+  bool inSection = false;
+  for (std::string line; std::getline(manual, line);) {
+    if (line.starts_with("# ")) inSection = line == "# EXIT STATUS";
+    if (!inSection || !line.starts_with("*")) continue;
+    std::istringstream items(line);
+    for (std::string item; std::getline(items, item, ',');) {
+      item.erase(std::remove_if(item.begin(), item.end(), [](char c) { return c == '*' || c == ' '; }), item.end());
+      statuses.insert(std::stoi(item));
+    }
+  }
+  return statuses;
+}
+
+std::vector<ExitCase> ExitCases() {
+  std::vector<ExitCase> cases = {
+      {"EveryPictureWritten", 0, {"--size", "32x16", "--count", "3"}},
+      {"APictureCannotBeWritten", 1, {"--size", "120x90", "--count", "60"}, 0, true},
+      {"UnknownOption", 2, {"--colour", "red"}},
+      {"SizeBeyondItsRange", 2, {"--size", "10000x1"}},
+      {"SourceMissing", 2, {"--source", "missing.png"}},
+      {"FolderCannotTakeFiles", 2, {"--out", "/proc"}},
+      {"AgainIntoAFolderThatCannotTakeFiles", 2, {"--again", "{picture}", "--out", "/proc"}},
+      {"AgainWithARecipeSizeBeyondItsRange", 2, {"--again", "{tampered}"}},
+      {"RecipeWithAnOptionItDoesNotUse", 2, {"--recipe", "{picture}", "--size", "9x9"}},
+      {"Interrupted", 130, {"--size", "320x160", "--count", "100000"}, SIGINT},
+      {"Terminated", 143, {"--size", "320x160", "--count", "100000"}, SIGTERM},
+  };
+  // Options --again has no use for are refused, not ignored.
+  const std::vector<std::pair<std::string, std::vector<std::string>>> unused = {
+      {"Effects", {"--effects"}},   {"NoEffects", {"--no-effects"}}, {"Jobs", {"--jobs", "2"}},
+      {"Progress", {"--progress"}}, {"Quiet", {"--quiet"}},          {"Seed", {"--seed", "3"}},
+      {"Count", {"--count", "2"}},  {"First", {"--first", "1"}}};
+  for (const auto& [name, option] : unused) {
+    std::vector<std::string> args = {"--again", "{picture}"};
+    args.insert(args.end(), option.begin(), option.end());
+    cases.push_back({"AgainWith" + name, 2, args});
+  }
+  return cases;
+}
+
+class ExitStatusTest : public ::testing::TestWithParam<ExitCase> {
+ protected:
+  TempFolder folder;
+};
+
+TEST(ExitStatusTable, CoversEveryStatusOfTheManual) {
+  std::set<int> table;
+  for (const ExitCase& c : ExitCases()) table.insert(c.status);
+  EXPECT_EQ(table, ManualStatuses());
+  EXPECT_FALSE(table.empty());
+}
+
+TEST_P(ExitStatusTest, IsWhatTheManualSays) {
+  ExitCase c = GetParam();
+  std::optional<testing::FullDisk> disk;
+  fs::path out = folder.path() / "out";
+  if (c.fullDisk) {
+    disk.emplace(testing::FullDisk::Start::kEmpty);
+    if (!disk->Mounted()) GTEST_SKIP() << disk->Reason();
+    out = disk->path();
+  }
+  for (std::string& arg : c.args) {
+    if (arg == "{picture}") {
+      arg = RenderInto({"--size", "24x12", "--seed", "1", "--no-effects"}, folder.path() / "saved", folder.path())
+                .at(0);
+    } else if (arg == "{tampered}") {
+      Recipe recipe;
+      recipe.width = 10000;
+      recipe.height = 1;
+      Image picture;
+      picture.CreateBitmap(8, 8, 0);
+      picture.SetTexts(RecipeTexts(recipe));
+      arg = folder.File("tampered.png");
+      picture.SaveBitmap(arg);
+    }
+  }
+  if (std::find(c.args.begin(), c.args.end(), "--out") == c.args.end()) c.args.insert(c.args.end(), {"--out", out.string()});
+  Renderer renderer(c.args, folder.path());
+  ASSERT_TRUE(renderer.Started());
+  if (c.signal != 0) {
+    ASSERT_TRUE(renderer.WaitForLines(1)) << renderer.Errors();
+    renderer.Signal(c.signal);
+  }
+  EXPECT_EQ(renderer.Wait(), c.status) << renderer.Errors();
+  if (c.status == 2) {
+    const std::string errors = renderer.Errors();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    EXPECT_TRUE(renderer.Paths().empty());
+    EXPECT_TRUE(!fs::exists(out) || fs::is_empty(out)) << "written although refused";
+  }
+  if (c.status == 1) {
+    EXPECT_NE(renderer.Errors(), "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Manual, ExitStatusTest, ::testing::ValuesIn(ExitCases()),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace pictovance

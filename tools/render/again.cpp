@@ -8,6 +8,7 @@
 #include "canvas/sources.h"
 #include "generator/headless_form.h"
 #include "imaging/picture_file.h"
+#include "tools/render/batch.h"
 
 namespace pictovance::render {
 
@@ -21,7 +22,8 @@ struct Refusal {
   std::string message;
 };
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+// Names from a recipe or the command line, quoted and made safe to print.
+std::string Quoted(const std::string& text) { return "\"" + PrintableText(text, 255) + "\""; }
 
 Recipe ReadRecipe(const std::string& file) {
   try {
@@ -99,11 +101,7 @@ void Load(FormState& state, Form& form, const std::string& path) {
 }
 
 void PrepareFolder(const std::filesystem::path& folder) {
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (!std::filesystem::is_directory(folder)) {
-    throw Refusal{"cannot use " + Quoted(folder.string()) + " as the output folder"};
-  }
+  if (const std::string problem = PrepareOutFolder(folder); !problem.empty()) throw Refusal{problem};
 }
 
 }  // namespace

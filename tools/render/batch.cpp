@@ -10,7 +10,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -56,15 +56,6 @@ CanvasSize LargestCanvas(const FormState& model) {
   return size;
 }
 
-// A number from a control group's limit file, or 0 when the file is missing
-// or says "max".
-std::uint64_t ReadLimit(const char* path) {
-  std::ifstream file(path);
-  std::uint64_t value = 0;
-  if (!(file >> value)) return 0;
-  return value;
-}
-
 }  // namespace
 
 Painter::Painter(const FormState& model, bool effects, std::uint64_t nameSeed)
@@ -96,11 +87,15 @@ std::filesystem::path RenderPicture(Painter& painter, std::uint64_t runSeed, std
 int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream& out) {
   const CanvasSize canvas = LargestCanvas(model);
   int jobs = static_cast<int>(std::clamp<std::int64_t>(settings.count, 1, std::max(settings.jobs, 1)));
-  const int fitting = JobsThatFit(jobs, canvas.width * canvas.height * 4, UsableMemoryBytes());
+  const std::uint64_t jobBytes = JobBytes(canvas.width, canvas.height);
+  const MemoryLimit memory = UsableMemory();
+  const int fitting = JobsThatFit(jobs, jobBytes, memory.bytes);
   if (fitting < jobs) {
-    std::cerr << "pictovance-render: " << jobs << " canvases of " << canvas.width << "x" << canvas.height
-              << " would not fit in half of the memory; painting with " << fitting
-              << (fitting == 1 ? " job\n" : " jobs\n");
+    constexpr std::uint64_t kMiB = 1 << 20;
+    std::cerr << "pictovance-render: painting with " << fitting << (fitting == 1 ? " job" : " jobs") << ", not "
+              << jobs << ": a job at " << canvas.width << "x" << canvas.height << " holds about "
+              << (jobBytes + kMiB - 1) / kMiB << " MB, and a run keeps within half of " << memory.what
+              << " (" << memory.bytes / kMiB << " MB)\n";
     jobs = fitting;
   }
 
@@ -205,6 +200,22 @@ void CatchStopSignals() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+std::string PrepareOutFolder(const std::filesystem::path& folder) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (!std::filesystem::is_directory(folder)) {
+    return "cannot use \"" + folder.string() + "\" as the output folder" + (ec ? ": " + ec.message() : "");
+  }
+  try {
+    // A file that is never named: nothing for anyone to see, even for a moment.
+    const NewFile probe(folder, "", 0);
+  } catch (const ImageError& error) {
+    const std::string cause = error.SystemError() != 0 ? std::strerror(error.SystemError()) : error.Description();
+    return "cannot write into the folder \"" + folder.string() + "\": " + cause;
+  }
+  return "";
+}
+
 int DefaultJobs() {
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(CPU_COUNT(&set), 1);
@@ -215,27 +226,6 @@ std::uint64_t FreshSeed() {
   std::random_device entropy;
   const auto clock = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
   return (static_cast<std::uint64_t>(entropy()) << 32 ^ entropy()) ^ clock;
-}
-
-std::uint64_t UsableMemoryBytes() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGE_SIZE);
-  std::uint64_t memory = pages > 0 && pageSize > 0
-                             ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize)
-                             : 0;
-  // A container's limit (control groups v2, then v1) is what counts there.
-  for (const char* path : {"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory/memory.limit_in_bytes"}) {
-    const std::uint64_t limit = ReadLimit(path);
-    if (limit != 0 && (memory == 0 || limit < memory)) memory = limit;
-  }
-  return memory;
-}
-
-int JobsThatFit(int jobs, std::uint64_t canvasBytes, std::uint64_t memoryBytes) {
-  if (memoryBytes == 0 || canvasBytes == 0) return jobs;
-  const std::uint64_t fitting = memoryBytes / 2 / canvasBytes;
-  return static_cast<int>(
-      std::clamp<std::uint64_t>(fitting, 1, static_cast<std::uint64_t>(std::max(jobs, 1))));
 }
 
 }  // namespace pictovance::render

@@ -10,8 +10,8 @@
 // of file names come from each worker's own generator, never from a
 // picture's.
 //
-// Each file is complete (its name claimed, written beside it and renamed
-// into place) before its path is handed on; paths are printed in index
+// Each file is complete (written, flushed, then given a free name in one
+// step) before its path is handed on; paths are printed in index
 // order. A stop signal (SIGINT, SIGTERM) ends a batch between pictures: none
 // is begun after it, those being painted are finished and saved, and the run
 // ends with 128 + the signal's number.
@@ -23,11 +23,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <ostream>
+#include <string>
 
 #include "canvas/result_file.h"
 #include "generator/form.h"
 #include "generator/headless_form.h"
 #include "generator/random.h"
+#include "tools/render/memory_fit.h"
 
 namespace pictovance::render {
 
@@ -72,18 +74,15 @@ int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream
 // written.
 void CatchStopSignals();
 
+// Creates folder if it is missing and proves that a picture can be written
+// into it, leaving nothing there. Returns what keeps the folder from being
+// used, one line for the user, or "" when it can be.
+std::string PrepareOutFolder(const std::filesystem::path& folder);
+
 // The number of processors this process may run on.
 int DefaultJobs();
 
 // A seed for a run without one: from the system's entropy and the clock.
 std::uint64_t FreshSeed();
-
-// The memory the process may use: physical memory, or the control group's
-// limit when that is lower. 0 when unknown.
-std::uint64_t UsableMemoryBytes();
-
-// jobs lowered so that jobs canvases of canvasBytes each fit in half of
-// memoryBytes, but at least 1. memoryBytes 0 (unknown) keeps jobs.
-int JobsThatFit(int jobs, std::uint64_t canvasBytes, std::uint64_t memoryBytes);
 
 }  // namespace pictovance::render

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -33,7 +34,6 @@ namespace pv = pictovance;
 namespace {
 
 constexpr int kExitUsage = 2;
-constexpr int kExitFailure = 1;
 constexpr int kMaxSide = 9999;
 constexpr int kMaxJobs = 1024;
 
@@ -64,8 +64,8 @@ const char kUsage[] =
     "                 --count 1000 paint the two halves of one run\n"
     "  --jobs N       threads that paint and save, 1 to 1024 (default: one per\n"
     "                 processor); the pictures are the same for any N, and\n"
-    "                 fewer run when N canvases would not fit in half of the\n"
-    "                 memory\n"
+    "                 fewer run when N jobs (about two canvases each) would\n"
+    "                 not fit in half of the memory\n"
     "  --out DIR      folder to write into, created if missing (default: the\n"
     "                 current folder)\n"
     "  --effects      run the finishing pass on every picture (default)\n"
@@ -77,7 +77,8 @@ const char kUsage[] =
     "                 every saved picture carries, under a new name; a picture\n"
     "                 painted from source pictures needs the same files, given\n"
     "                 with --source in any order. With --size the same seed is\n"
-    "                 painted at that size, and the layout follows the size\n"
+    "                 painted at that size, and the layout follows the size;\n"
+    "                 the options it does not use are refused\n"
     "  --recipe FILE  print the recipe FILE carries\n"
     "  --wallpaper    paint one picture at the screen's size in pixels (--size is\n"
     "                 needed where no display can be reached), save it into the\n"
@@ -105,7 +106,6 @@ struct Options {
   std::filesystem::path out = ".";
   bool effects = true;
   bool sizeGiven = false;
-  bool countGiven = false;
   std::optional<std::string> again;
   std::optional<std::string> recipe;
   bool wallpaper = false;
@@ -113,6 +113,7 @@ struct Options {
   bool outGiven = false;
   bool progress = false;
   bool quiet = false;
+  std::vector<std::string> given;  // the options on the command line, each once
 };
 
 class UsageError {
@@ -145,6 +146,8 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
       inlineValue = arg.substr(eq + 1);
       arg = arg.substr(0, eq);
     }
+    if (std::find(options.given.begin(), options.given.end(), arg) == options.given.end())
+      options.given.emplace_back(arg);
     const auto value = [&]() -> std::string_view {
       if (inlineValue) return *inlineValue;
       if (i + 1 >= args.size()) throw UsageError(std::string(arg) + " needs a value");
@@ -164,7 +167,6 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
       if (!count || *count < 1)
         throw UsageError("--count wants a whole number 1 or more, not \"" + std::string(text) + "\"");
       options.count = *count;
-      options.countGiven = true;
     } else if (arg == "--first") {
       const std::string_view text = value();
       const auto first = pv::ParseWhole<long long>(text);
@@ -217,19 +219,19 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
   return options;
 }
 
-// Creates the output folder if needed and proves it can take a file.
-void PrepareFolder(const std::filesystem::path& folder) {
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (!std::filesystem::is_directory(folder)) {
-    throw UsageError("cannot use \"" + folder.string() + "\" as the output folder" +
-                     (ec ? ": " + ec.message() : std::string()));
+// The options given that a mode (--again, --recipe) does not use; it takes
+// only mode and those in uses.
+std::string Unused(const Options& options, std::string_view mode, std::vector<std::string_view> uses) {
+  uses.push_back(mode);
+  std::vector<std::string> unused;
+  for (const std::string& option : options.given) {
+    if (std::find(uses.begin(), uses.end(), option) == uses.end()) unused.push_back(option);
   }
-  const std::filesystem::path probe = folder / ".pictovance-render-probe";
-  std::FILE* file = std::fopen(probe.c_str(), "wb");
-  if (file == nullptr) throw UsageError("cannot write into the folder \"" + folder.string() + "\"");
-  std::fclose(file);
-  std::filesystem::remove(probe, ec);
+  std::string list;
+  for (std::size_t k = 0; k < unused.size(); ++k) {
+    list += (k == 0 ? "" : k + 1 == unused.size() ? " and " : ", ") + unused[k];
+  }
+  return list.empty() ? list : list + (unused.size() == 1 ? " does" : " do");
 }
 
 }  // namespace
@@ -255,9 +257,17 @@ int main(int argc, char** argv) {
   Options options;
   try {
     options = ParseArguments(args);
-    if (options.again && (options.seed || options.countGiven || options.first != 0 || options.recipe)) {
-      throw UsageError(
-          "--again paints the one picture of its recipe: --seed, --count, --first and --recipe do not apply");
+    // An option that would be ignored is refused, so nobody believes it
+    // took effect.
+    if (options.again) {
+      const std::string unused = Unused(options, "--again", {"--source", "--size", "--out"});
+      if (!unused.empty()) {
+        throw UsageError("--again paints the one picture of its recipe, as the recipe says: " + unused +
+                         " not apply");
+      }
+    } else if (options.recipe) {
+      const std::string unused = Unused(options, "--recipe", {});
+      if (!unused.empty()) throw UsageError("--recipe only prints the recipe: " + unused + " not apply");
     }
     if (options.wallpaper && (options.countGiven || options.first != 0 || options.jobs > 0 ||
                               options.progress || options.again || options.recipe)) {
@@ -300,7 +310,9 @@ int main(int argc, char** argv) {
         throw UsageError("cannot use the source \"" + source + "\": " + problem);
       }
     }
-    PrepareFolder(options.out);
+    if (const std::string problem = pv::render::PrepareOutFolder(options.out); !problem.empty()) {
+      throw UsageError(problem);
+    }
   } catch (const UsageError& error) {
     return usageError(error);
   }
