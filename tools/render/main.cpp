@@ -219,7 +219,7 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
   return options;
 }
 
-// The options given that a mode (--again, --recipe) does not use; it takes
+// The options given that a mode (--again, --recipe, --wallpaper) does not use; it takes
 // only mode and those in uses.
 std::string Unused(const Options& options, std::string_view mode, std::vector<std::string_view> uses) {
   uses.push_back(mode);
@@ -268,13 +268,11 @@ int main(int argc, char** argv) {
     } else if (options.recipe) {
       const std::string unused = Unused(options, "--recipe", {});
       if (!unused.empty()) throw UsageError("--recipe only prints the recipe: " + unused + " not apply");
-    }
-    if (options.wallpaper && (options.countGiven || options.first != 0 || options.jobs > 0 ||
-                              options.progress || options.again || options.recipe)) {
-      throw UsageError(
-          "--wallpaper paints and sets one picture: --count, --first, --jobs, --progress, --again and "
-          "--recipe "
-          "do not apply");
+    } else if (options.wallpaper) {
+      const std::string unused = Unused(options, "--wallpaper",
+                                        {"--size", "--seed", "--source", "--out", "--effects", "--no-effects",
+                                         "--quiet", "--keep"});
+      if (!unused.empty()) throw UsageError("--wallpaper paints and sets one picture: " + unused + " not apply");
     }
     if (options.keep && !options.wallpaper) throw UsageError("--keep goes with --wallpaper only");
     if (options.wallpaper) {
