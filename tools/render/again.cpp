@@ -8,6 +8,7 @@
 #include "canvas/sources.h"
 #include "generator/headless_form.h"
 #include "imaging/picture_file.h"
+#include "imaging/source_file.h"
 
 namespace pictovance::render {
 
@@ -21,7 +22,7 @@ struct Refusal {
   std::string message;
 };
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string Quoted(const std::string& text) { return "\"" + ReadableName(text) + "\""; }
 
 Recipe ReadRecipe(const std::string& file) {
   try {
@@ -43,7 +44,7 @@ std::vector<std::string> MatchSources(const Recipe& recipe, const std::vector<st
     } catch (const ImageError& error) {
       throw Refusal{"cannot use the source " + Quoted(path) + ": " + error.Description()};
     }
-    byName.emplace(std::filesystem::path(path).filename().string(), path);
+    byName.emplace(ReadableName(std::filesystem::path(path).filename().string()), path);
   }
   std::vector<std::string> paths;
   for (std::size_t k = 0; k < recipe.sources.size(); ++k) {

@@ -13,8 +13,9 @@
 // Each file is complete (its name claimed, written beside it and renamed
 // into place) before its path is handed on; paths are printed in index
 // order. A stop signal (SIGINT, SIGTERM) ends a batch between pictures: none
-// is begun after it, those being painted are finished and saved, and the run
-// ends with 128 + the signal's number.
+// is begun after it, those being painted are finished and saved when that
+// takes less than a second (else the process ends without them), and the
+// run ends with 128 + the signal's number.
 //
 // What it does not promise: file names (they follow the clock) or the order
 // in which files appear in the folder.
@@ -67,10 +68,19 @@ std::filesystem::path RenderPicture(Painter& painter, std::uint64_t runSeed, std
 // that stopped the batch (SIGPIPE when out could no longer be written).
 int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream& out);
 
-// Makes SIGINT and SIGTERM stop a batch between pictures instead of ending
-// the process, and SIGPIPE do nothing, from now on; call before anything is
-// written.
+// Catches SIGINT and SIGTERM, and makes SIGPIPE do nothing, from now on;
+// call first. Until StopBetweenPictures is called, a stop signal ends the
+// process at once with one line on stderr and 128 + the signal's number:
+// nothing has been written yet, and loading sources can take seconds in a
+// decoder that reads no flag.
 void CatchStopSignals();
+
+// From now on a stop signal stops a batch between pictures: none is begun
+// after it, and those being painted are finished if they finish within
+// about a second; otherwise the process ends without them (a picture has
+// no file under its name until it is complete). Call before the first file
+// is written.
+void StopBetweenPictures();
 
 // The number of processors this process may run on.
 int DefaultJobs();

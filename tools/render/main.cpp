@@ -24,6 +24,7 @@
 #include "generator/form.h"
 #include "generator/headless_form.h"
 #include "imaging/heap.h"
+#include "imaging/source_file.h"
 #include "tools/render/again.h"
 #include "tools/render/batch.h"
 
@@ -82,7 +83,10 @@ const char kUsage[] =
     "\n"
     "Paths are printed in picture order, each once its file is complete.\n"
     "Ctrl+C or SIGTERM stops between pictures: those being painted are\n"
-    "finished, no partial file stays, and the exit status is 130 (143).\n";
+    "finished when that takes less than a second, no partial file stays, and\n"
+    "the exit status is 130 (143). While sources load, it ends at once.\n"
+    "Sources are PNG, JPEG, BMP, GIF, TIFF, WebP or SVG files; only regular\n"
+    "files are read, and an SVG is drawn without any file or URL it names.\n";
 
 struct Options {
   int width = 800;
@@ -257,9 +261,13 @@ int main(int argc, char** argv) {
     for (const std::string& source : options.sources) {
       std::string problem;
       if (pv::LoadSourcePicture(state, form, source, problem) != 0) {
-        throw UsageError("cannot use the source \"" + source + "\": " + problem);
+        throw UsageError("cannot use the source \"" + pv::ReadableName(source) + "\": " + problem);
       }
     }
+    // Nothing has been written so far, so a stop signal ended the process
+    // at once; from the folder's probe on, files are written, and a signal
+    // stops the batch between pictures.
+    pv::render::StopBetweenPictures();
     PrepareFolder(options.out);
   } catch (const UsageError& error) {
     return usageError(error);
