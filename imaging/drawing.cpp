@@ -158,9 +158,44 @@ std::int64_t DrawnElements(const std::vector<Element>& elements, const QHash<QSt
   return total;
 }
 
+// The reader expands each reference to an entity the drawing declares into
+// a copy of the entity's text, the whole text run at once: a few bytes of
+// references would make gigabytes before the run ends and the copy's bound
+// is seen. So the references are counted in the raw text first, and what
+// they expand to is bounded. Entities inside entities would multiply, and
+// are refused.
+void BoundEntities(const QXmlStreamEntityDeclarations& entities, const QByteArray& text, const std::string& shown) {
+  constexpr qsizetype kMaxEntities = 64;
+  const auto tooLarge = [&shown](const std::string& why) {
+    return ImageError(kErrorTooLarge, "Drawing too large (" + why + "): " + shown);
+  };
+  if (entities.size() > kMaxEntities) throw tooLarge("more than " + std::to_string(kMaxEntities) + " entities");
+  std::int64_t expanded = 0;
+  for (const QXmlStreamEntityDeclaration& entity : entities) {
+    if (!entity.systemId().isEmpty() || !entity.publicId().isEmpty()) continue;  // outside: never read
+    for (const QXmlStreamEntityDeclaration& inner : entities) {
+      if (entity.value().contains(QString(u'&' + inner.name().toString() + u';'))) {
+        throw ImageError(kErrorDecodeFailed, "Cannot decode " + shown + ": its entities refer to each other");
+      }
+    }
+    const QByteArray reference = '&' + entity.name().toUtf8() + ';';
+    std::int64_t count = 0;
+    for (qsizetype at = text.indexOf(reference); at >= 0; at = text.indexOf(reference, at + reference.size())) {
+      ++count;
+    }
+    expanded += count * entity.value().size();
+    if (expanded > kMaxDrawingBytes) {
+      throw tooLarge("its entities expand to more than " + std::to_string(kMaxDrawingBytes >> 20) + " MB of text");
+    }
+  }
+}
+
 // The pre-pass: the drawing rewritten to stand alone (see drawing_p.h).
 QByteArray Isolate(const QByteArray& text, const std::string& name) {
   const std::string shown = ReadableName(name);
+  // References are counted in the raw bytes, which must be ASCII-based for
+  // that: a drawing in UTF-16 is refused.
+  if (text.left(64).contains('\0')) throw ImageError(kErrorNotAnImage, "Not a picture in a known format: " + shown);
   QXmlStreamReader xml(text);
   xml.setNamespaceProcessing(false);
   QByteArray out;
@@ -225,6 +260,9 @@ QByteArray Isolate(const QByteArray& text, const std::string& name) {
         break;
       case QXmlStreamReader::Characters:
         writer.writeCharacters(xml.text().toString());
+        break;
+      case QXmlStreamReader::DTD:
+        BoundEntities(xml.entityDeclarations(), text, shown);
         break;
       default:
         // The prolog, the DTD, comments, processing instructions and

@@ -9,9 +9,10 @@
 // QXmlStreamReader (without namespace processing, so every name stays as
 // written) and writes a copy that keeps only what stands inside the file:
 //  - the DTD is dropped once the reader has expanded the entities it
-//    declares inside the file; a reference to one it does not declare (an
-//    outside entity) is dropped, never resolved, and each entity's expansion
-//    is bounded by the reader;
+//    declares inside the file (at most 64, none referring to another, and
+//    their references, counted in the raw text first, expanding to at most
+//    kMaxDrawingBytes); a reference to an entity declared outside the file
+//    is dropped, never resolved;
 //  - processing instructions and comments are dropped;
 //  - a link (href in any namespace) stays only when it points inside the
 //    drawing ("#id"); a data: URL stays on an <image> once the picture it
