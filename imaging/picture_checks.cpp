@@ -285,6 +285,18 @@ Findings CheckBmp(std::string_view bytes) {
   return found;
 }
 
+// A GIF is decoded onto its logical screen, whatever the size of its
+// frames: the screen is the size to bound.
+Findings CheckGif(std::string_view bytes) {
+  Findings found;
+  if (bytes.size() < 10) {
+    found.verdict = Verdict::kCutOff;
+    return found;
+  }
+  found.claimed = QSize(static_cast<int>(LittleEndian(bytes, 6, 2)), static_cast<int>(LittleEndian(bytes, 8, 2)));
+  return found;
+}
+
 Findings CheckFormat(std::string_view bytes, PictureFormat format) {
   switch (format) {
     case PictureFormat::kPng:
@@ -293,6 +305,8 @@ Findings CheckFormat(std::string_view bytes, PictureFormat format) {
       return CheckJpeg(bytes);
     case PictureFormat::kBmp:
       return CheckBmp(bytes);
+    case PictureFormat::kGif:
+      return CheckGif(bytes);
     default:
       return {};
   }
@@ -385,8 +399,10 @@ QSize CheckRasterPicture(std::string_view bytes, PictureFormat format, QImageRea
       break;
   }
   if (!reader.canRead()) throw ImageError(kErrorNotAnImage, "Not a picture in a known format: " + shown);
-  const QSize size = reader.size();
+  QSize size = reader.size();
   if (!size.isValid()) return size;  // the decoder will say what is wrong
+  // The decoder may report a frame while it paints a larger screen.
+  if (Pixels(found.claimed) > Pixels(size)) size = found.claimed;
   if (Pixels(size) > kMaxLoadPixels) throw tooLarge(size);
   if (!found.exactLength && Pixels(size) > kFreePixels &&
       Pixels(size) > static_cast<std::int64_t>(bytes.size()) * kMaxPixelsPerByte) {
