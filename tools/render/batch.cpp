@@ -37,12 +37,13 @@ static_assert(std::atomic<int>::is_always_lock_free);
 // a decoder may run for seconds and reads no flag.
 std::atomic<bool> g_betweenPictures{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
+std::atomic<int> g_stopLineFd{STDERR_FILENO};
 
 extern "C" void OnStopSignal(int signal) {
   if (!g_betweenPictures.load(std::memory_order_relaxed)) {
     // Only async-signal-safe calls: one line, then the end.
     static const char kLine[] = "pictovance-render: interrupted\n";
-    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, kLine, sizeof kLine - 1);
+    [[maybe_unused]] const ssize_t ignored = ::write(g_stopLineFd.load(), kLine, sizeof kLine - 1);
     ::_exit(128 + signal);
   }
   g_stopSignal.store(signal, std::memory_order_relaxed);
@@ -221,6 +222,8 @@ int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream
   if (signal != 0) return 128 + signal;
   return failure.empty() ? 0 : 1;
 }
+
+void StopLineGoesTo(int fd) { g_stopLineFd = fd; }
 
 void StopBetweenPictures() { g_betweenPictures = true; }
 

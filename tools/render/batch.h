@@ -75,6 +75,10 @@ int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream
 // decoder that reads no flag.
 void CatchStopSignals();
 
+// The descriptor the line of a stop signal that ends the process goes to
+// (STDERR_FILENO unless stderr is being caught elsewhere).
+void StopLineGoesTo(int fd);
+
 // From now on a stop signal stops a batch between pictures: none is begun
 // after it, and those being painted are finished if they finish within
 // about a second; otherwise the process ends without them (a picture has

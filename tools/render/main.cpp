@@ -13,6 +13,7 @@
 #include <iostream>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "imaging/source_file.h"
 #include "tools/render/again.h"
 #include "tools/render/batch.h"
+#include "tools/render/caught_stderr.h"
 
 namespace pv = pictovance;
 
@@ -199,6 +201,13 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
   return options;
 }
 
+// A refusal with the first line a library wrote meanwhile, unless the
+// refusal already quotes one.
+std::string WithDetail(const std::string& line, const std::string& detail) {
+  if (detail.empty() || line.empty() || line.back() == ')') return line;
+  return line + " (" + detail + ")";
+}
+
 // Creates the output folder if needed and proves it can take a file.
 void PrepareFolder(const std::filesystem::path& folder) {
   std::error_code ec;
@@ -248,7 +257,18 @@ int main(int argc, char** argv) {
   if (options.again) {
     pv::render::AgainRequest request{*options.again, options.sources, std::nullopt, options.out};
     if (options.sizeGiven) request.size = std::make_pair(options.width, options.height);
-    return pv::render::PaintAgain(request, std::cout, std::cerr);
+    std::ostringstream refusal;
+    int status = 0;
+    std::string chatter;
+    {
+      pv::render::CaughtStderr caught;
+      status = pv::render::PaintAgain(request, std::cout, refusal);
+      chatter = caught.Release();
+    }
+    std::string line = refusal.str();
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    if (!line.empty()) std::cerr << WithDetail(line, chatter) << "\n";
+    return status;
   }
 
   pv::HeadlessForm form(options.effects);
@@ -258,12 +278,15 @@ int main(int argc, char** argv) {
     // both sides above 0 fit every source to the size, a side of 0 lets
     // the sources decide it.
     pv::Set(state, form, std::to_string(options.width), std::to_string(options.height));
+    pv::render::CaughtStderr caught;
     for (const std::string& source : options.sources) {
       std::string problem;
       if (pv::LoadSourcePicture(state, form, source, problem) != 0) {
-        throw UsageError("cannot use the source \"" + pv::ReadableName(source) + "\": " + problem);
+        const std::string chatter = caught.Release();
+        throw UsageError("cannot use the source \"" + pv::ReadableName(source) + "\": " + WithDetail(problem, chatter));
       }
     }
+    caught.Release();
     // Nothing has been written so far, so a stop signal ended the process
     // at once; from the folder's probe on, files are written, and a signal
     // stops the batch between pictures.
