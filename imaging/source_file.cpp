@@ -78,9 +78,9 @@ void RefuseUnlessRegular(const struct stat& info, const std::string& path) {
 }
 
 [[noreturn]] void ThrowOpenFailed(const std::string& path, int error) {
-  if (error == ENOENT || error == ENOTDIR) {
-    throw ImageError(kErrorFileNotFound, "File not found: " + ReadableName(path), error);
-  }
+  // No errno for a missing file: the number says it, and the window's
+  // words for ENOENT are about folders to save into.
+  if (error == ENOENT || error == ENOTDIR) throw ImageError(kErrorFileNotFound, "File not found: " + ReadableName(path));
   if (error == ELOOP) {
     throw ImageError(kErrorFileAccess, "Cannot read " + ReadableName(path) + ": its symbolic links form a loop",
                      error);
