@@ -54,8 +54,6 @@ QImage DecodeRaster(std::string& bytes, PictureFormat format, const std::string&
     QImageReader reader(&buffer, QtFormatName(format));
     reader.setAutoTransform(true);
     CheckRasterPicture(bytes, format, reader, name);
-    // Qt refuses to decode beyond its allocation limit; raise it to ours.
-    QImageReader::setAllocationLimit(static_cast<int>(kMaxDecodeBytes >> 20) + 64);
     image = reader.read();
     if (image.isNull()) {
       const std::string detail = messages.First();
@@ -122,6 +120,9 @@ void Image::LoadBitmapBytes(std::string bytes, const std::string& name, int draw
   const std::string shown = ReadableName(name);
   if (bytes.empty()) throw ImageError(kErrorNotAnImage, "Empty file: " + shown);
   const LibraryMessages messages;
+  // Qt refuses to decode beyond its allocation limit, pictures inside a
+  // drawing included; ours are checked before, so raise it to them.
+  QImageReader::setAllocationLimit(static_cast<int>(kMaxDecodeBytes >> 20) + 64);
   const PictureFormat format = SniffFormat(bytes);
   QImage image;
   if (format == PictureFormat::kUnknown) {

@@ -285,6 +285,38 @@ Findings CheckBmp(std::string_view bytes) {
   return found;
 }
 
+// A TIFF's strips may hold JPEG data, which libtiff hands to libjpeg: a
+// progressive stream there could repeat its scans as a JPEG file can, out
+// of reach of the JPEG check. Such a file is refused; the markers of a
+// progressive frame are looked for in the whole file, since the strips may
+// lie anywhere in it.
+Findings CheckTiff(std::string_view bytes) {
+  Findings found;
+  const bool little = bytes.substr(0, 2) == "II";
+  const auto number = [&](std::size_t at, int count) -> std::int64_t {
+    if (at + count > bytes.size()) return -1;
+    std::uint32_t value = 0;
+    for (int i = 0; i < count; ++i) {
+      const auto byte = static_cast<unsigned char>(bytes[at + (little ? count - 1 - i : i)]);
+      value = value << 8 | byte;
+    }
+    return value;
+  };
+  const std::int64_t directory = number(4, 4);
+  const std::int64_t entries = directory < 0 ? -1 : number(static_cast<std::size_t>(directory), 2);
+  for (std::int64_t k = 0; k < entries; ++k) {
+    const std::size_t entry = static_cast<std::size_t>(directory) + 2 + 12 * static_cast<std::size_t>(k);
+    if (number(entry, 2) != 259) continue;  // Compression
+    const std::int64_t compression = number(entry + 8, 2);
+    if (compression != 6 && compression != 7) break;  // old-style and new-style JPEG
+    for (const char* progressive : {"\xFF\xC2", "\xFF\xC6", "\xFF\xCA", "\xFF\xCE"}) {
+      if (bytes.find(std::string_view(progressive, 2)) != std::string_view::npos) found.verdict = Verdict::kTooManyScans;
+    }
+    break;
+  }
+  return found;
+}
+
 // A GIF is decoded onto its logical screen, whatever the size of its
 // frames: the screen is the size to bound.
 Findings CheckGif(std::string_view bytes) {
@@ -307,6 +339,8 @@ Findings CheckFormat(std::string_view bytes, PictureFormat format) {
       return CheckBmp(bytes);
     case PictureFormat::kGif:
       return CheckGif(bytes);
+    case PictureFormat::kTiff:
+      return CheckTiff(bytes);
     default:
       return {};
   }
@@ -394,7 +428,8 @@ QSize CheckRasterPicture(std::string_view bytes, PictureFormat format, QImageRea
     case Verdict::kTooShort:
       throw cannotDecode("the file is too short for the size it claims");
     case Verdict::kTooManyScans:
-      throw cannotDecode("the file has more scans than any encoder writes");
+      throw cannotDecode(format == PictureFormat::kTiff ? "progressive JPEG data inside a TIFF is not read"
+                                                        : "the file has more scans than any encoder writes");
     case Verdict::kFine:
       break;
   }

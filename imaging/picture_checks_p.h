@@ -19,6 +19,9 @@
 //    picture's coefficients for each one, so a few bytes of repeated scan
 //    cost seconds), whose blocks add up to at most kMaxJpegScanBlocks;
 //  - BMP: an uncompressed file is as long as its rows;
+//  - GIF: the logical screen, onto which the first frame is decoded, is the
+//    size that counts;
+//  - TIFF: JPEG-compressed strips are not progressive;
 //  - any format but PNG (whose check above is exact): a picture of more than
 //    kFreePixels holds at least one byte for every kMaxPixelsPerByte pixels,
 //    since runs, skips and single-symbol codes let other formats describe
@@ -54,10 +57,11 @@ inline constexpr int kMaxJpegScans = 100;
 inline constexpr std::int64_t kMaxJpegScanBlocks = 250'000'000;
 inline constexpr std::int64_t kFreePixels = std::int64_t{4096} * 4096;
 inline constexpr std::int64_t kMaxPixelsPerByte = 4096;
-// 1.25 GiB: a 16384 x 16384 picture decoded straight into the working kind
-// (1 GiB) fits with its file; one that needs a second copy of that size
-// does not.
-inline constexpr std::int64_t kMaxDecodeBytes = std::int64_t{1280} << 20;
+// 1300 MiB: a 16384 x 16384 picture decoded straight into the working kind
+// (1 GiB) fits with its file, and so does one of grey or palette pixels
+// converted afterwards (1.25 GiB); one whose pixels take more than a byte
+// before a converted copy does not.
+inline constexpr std::int64_t kMaxDecodeBytes = std::int64_t{1300} << 20;
 
 // Runs the checks above on a raster picture (not a drawing) with reader,
 // which reads the same bytes as format, and returns the size the decoder

@@ -261,9 +261,7 @@ std::string CostlyDrawing() {
   return svg + "</svg>";
 }
 
-// A progressive JPEG whose first AC scan is repeated: libjpeg walks every
-// block again for each copy.
-std::string RepeatedScanJpeg() {
+std::string ProgressiveJpeg() {
   QImage picture(64, 64, QImage::Format_RGB32);
   picture.fill(QColor(90, 140, 200));
   QByteArray bytes;
@@ -272,7 +270,13 @@ std::string RepeatedScanJpeg() {
   QImageWriter writer(&buffer, "jpeg");
   writer.setProgressiveScanWrite(true);
   EXPECT_TRUE(writer.write(picture));
-  const std::string jpeg = bytes.toStdString();
+  return bytes.toStdString();
+}
+
+// A progressive JPEG whose first AC scan is repeated: libjpeg walks every
+// block again for each copy.
+std::string RepeatedScanJpeg() {
+  const std::string jpeg = ProgressiveJpeg();
   // Scans run from their marker to the next marker that is not a stuffed
   // zero or a restart.
   std::size_t at = jpeg.find("\xFF\xDA");
@@ -353,11 +357,37 @@ std::string TinyTiff() {
   return tiff + LittleEndian(0, 4) + std::string(4, '\x80');
 }
 
+// A TIFF whose one strip is a progressive JPEG, which libtiff would hand to
+// libjpeg past the JPEG check.
+std::string ProgressiveJpegTiff() {
+  const std::string jpeg = ProgressiveJpeg();
+  std::string tiff = "II*" + std::string(1, '\0') + LittleEndian(8, 4) + LittleEndian(8, 2);
+  const auto entry = [&tiff](int tag, int type, std::uint32_t value) {
+    tiff += LittleEndian(tag, 2) + LittleEndian(type, 2) + LittleEndian(1, 4) + LittleEndian(value, 4);
+  };
+  entry(256, 4, 64);  // width
+  entry(257, 4, 64);  // height
+  entry(258, 3, 8);   // bits per sample
+  entry(259, 3, 7);   // JPEG
+  entry(262, 3, 6);   // YCbCr
+  entry(273, 4, 8 + 2 + 8 * 12 + 4);
+  entry(278, 4, 64);  // rows per strip
+  entry(279, 4, static_cast<std::uint32_t>(jpeg.size()));
+  return tiff + LittleEndian(0, 4) + jpeg;
+}
+
 // A lossless WebP header of 16383 x 16383 and a few bytes.
 std::string TinyWebp() {
   const std::string data = "\x2F" + LittleEndian(16382 | 16382u << 14, 4) + std::string(8, '\0');
   const std::string chunk = "VP8L" + LittleEndian(static_cast<std::uint32_t>(data.size()), 4) + data;
   return "RIFF" + LittleEndian(static_cast<std::uint32_t>(4 + chunk.size()), 4) + "WEBP" + chunk;
+}
+
+// A picture whose image data is damaged: libpng says so on stderr by itself.
+std::string DamagedPng() {
+  std::string png = PngBytes(64, 64);
+  png[png.find("IDAT") + 14] ^= 0x55;
+  return png;
 }
 
 struct Bomb {
@@ -400,7 +430,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Bomb{"Mng", "blank.mng", Mng, "Not a picture in a known format"},
                       Bomb{"HugeScreenGif", "screen.gif", HugeScreenGif, "too short for the size"},
                       Bomb{"TinyTiff", "strip.tif", TinyTiff, "too short for the size"},
-                      Bomb{"TinyWebp", "flat.webp", TinyWebp, "too short for the size"}),
+                      Bomb{"ProgressiveJpegInTiff", "jpeg.tif", ProgressiveJpegTiff, "inside a TIFF"},
+                      Bomb{"TinyWebp", "flat.webp", TinyWebp, "too short for the size"},
+                      // Not a bomb, but libpng's own words must join the one line too.
+                      Bomb{"DamagedPng", "damaged.png", DamagedPng, "(libpng error: "}),
     [](const ::testing::TestParamInfo<Bomb>& info) { return std::string(info.param.name); });
 
 // --- Stop signals -------------------------------------------------------------
