@@ -1,7 +1,6 @@
-#include "imaging/drawing_p.h"
-
 #include <zlib.h>
 
+#include <QBrush>
 #include <QBuffer>
 #include <QByteArray>
 #include <QGuiApplication>
@@ -12,7 +11,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
-#include <QBrush>
 #include <QSvgRenderer>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -21,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "imaging/drawing_p.h"
 #include "imaging/image.h"
 #include "imaging/picture_checks_p.h"
 #include "imaging/source_file.h"
@@ -51,13 +50,14 @@ QByteArray Inflate(std::string_view bytes, const std::string& shown) {
   }
   inflateEnd(&stream);
   if (out.size() > kMaxDrawingBytes) {
-    throw ImageError(kErrorTooLarge, "Drawing too large (more than " + std::to_string(kMaxDrawingBytes >> 20) +
+    throw ImageError(kErrorTooLarge, "Drawing too large (more than " +
+                                         std::to_string(kMaxDrawingBytes >> 20) +
                                          " MB of text once inflated): " + shown);
   }
   if (result != Z_STREAM_END) {
-    throw ImageError(kErrorDecodeFailed,
-                     "Cannot decode " + shown +
-                         (result == Z_BUF_ERROR ? ": the compressed drawing is cut off" : ": the compressed drawing is corrupt"));
+    throw ImageError(kErrorDecodeFailed, "Cannot decode " + shown +
+                                             (result == Z_BUF_ERROR ? ": the compressed drawing is cut off"
+                                                                    : ": the compressed drawing is corrupt"));
   }
   return out;
 }
@@ -90,16 +90,17 @@ class EmbeddedPictures {
     if (bytes.isEmpty()) return {};
     const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     const PictureFormat format = SniffFormat(view);
-    if (format == PictureFormat::kUnknown || format == PictureFormat::kSvg || format == PictureFormat::kSvgz) {
-      throw ImageError(kErrorNotAnImage,
-                       "Not a picture in a known format: " + ReadableName(m_name));
+    if (format == PictureFormat::kUnknown || format == PictureFormat::kSvg ||
+        format == PictureFormat::kSvgz) {
+      throw ImageError(kErrorNotAnImage, "Not a picture in a known format: " + ReadableName(m_name));
     }
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     // The renderer decodes without naming the format: it must find the one
     // that was checked.
     if (QImageReader::imageFormat(&buffer) != QtFormatName(format)) {
-      throw ImageError(kErrorDecodeFailed, "Cannot decode " + ReadableName(m_name) + ": the picture is ambiguous");
+      throw ImageError(kErrorDecodeFailed,
+                       "Cannot decode " + ReadableName(m_name) + ": the picture is ambiguous");
     }
     buffer.seek(0);
     QImageReader reader(&buffer, QtFormatName(format));
@@ -107,10 +108,11 @@ class EmbeddedPictures {
     m_held += bytes.size() + Pixels(size) * 8;
     if (m_held > kMaxEmbeddedBytes) {
       throw ImageError(kErrorTooLarge, "Drawing too large (its pictures hold more than " +
-                                           std::to_string(kMaxEmbeddedBytes >> 20) + " MB): " + ReadableName(m_name));
+                                           std::to_string(kMaxEmbeddedBytes >> 20) +
+                                           " MB): " + ReadableName(m_name));
     }
-    return QStringLiteral("data:image/") + QString::fromLatin1(QtFormatName(format)) + QStringLiteral(";base64,") +
-           QString::fromLatin1(bytes.toBase64());
+    return QStringLiteral("data:image/") + QString::fromLatin1(QtFormatName(format)) +
+           QStringLiteral(";base64,") + QString::fromLatin1(bytes.toBase64());
   }
 
  private:
@@ -130,7 +132,9 @@ std::int64_t DrawnElements(const std::vector<Element>& elements, const QHash<QSt
   constexpr std::int64_t kUnseen = -1;
   constexpr std::int64_t kOpen = -2;
   std::vector<std::int64_t> drawn(elements.size(), kUnseen);
-  const auto target = [&](int e) { return elements[e].target.isEmpty() ? -1 : ids.value(elements[e].target, -1); };
+  const auto target = [&](int e) {
+    return elements[e].target.isEmpty() ? -1 : ids.value(elements[e].target, -1);
+  };
   std::int64_t total = 0;
   for (int root = 0; root < count; ++root) {
     if (elements[root].parent >= 0 || drawn[root] != kUnseen) continue;
@@ -164,12 +168,14 @@ std::int64_t DrawnElements(const std::vector<Element>& elements, const QHash<QSt
 // is seen. So the references are counted in the raw text first, and what
 // they expand to is bounded. Entities inside entities would multiply, and
 // are refused.
-void BoundEntities(const QXmlStreamEntityDeclarations& entities, const QByteArray& text, const std::string& shown) {
+void BoundEntities(const QXmlStreamEntityDeclarations& entities, const QByteArray& text,
+                   const std::string& shown) {
   constexpr qsizetype kMaxEntities = 64;
   const auto tooLarge = [&shown](const std::string& why) {
     return ImageError(kErrorTooLarge, "Drawing too large (" + why + "): " + shown);
   };
-  if (entities.size() > kMaxEntities) throw tooLarge("more than " + std::to_string(kMaxEntities) + " entities");
+  if (entities.size() > kMaxEntities)
+    throw tooLarge("more than " + std::to_string(kMaxEntities) + " entities");
   std::int64_t expanded = 0;
   for (const QXmlStreamEntityDeclaration& entity : entities) {
     if (!entity.systemId().isEmpty() || !entity.publicId().isEmpty()) continue;  // outside: never read
@@ -180,12 +186,14 @@ void BoundEntities(const QXmlStreamEntityDeclarations& entities, const QByteArra
     }
     const QByteArray reference = '&' + entity.name().toUtf8() + ';';
     std::int64_t count = 0;
-    for (qsizetype at = text.indexOf(reference); at >= 0; at = text.indexOf(reference, at + reference.size())) {
+    for (qsizetype at = text.indexOf(reference); at >= 0;
+         at = text.indexOf(reference, at + reference.size())) {
       ++count;
     }
     expanded += count * entity.value().size();
     if (expanded > kMaxDrawingBytes) {
-      throw tooLarge("its entities expand to more than " + std::to_string(kMaxDrawingBytes >> 20) + " MB of text");
+      throw tooLarge("its entities expand to more than " + std::to_string(kMaxDrawingBytes >> 20) +
+                     " MB of text");
     }
   }
 }
@@ -195,7 +203,8 @@ QByteArray Isolate(const QByteArray& text, const std::string& name) {
   const std::string shown = ReadableName(name);
   // References are counted in the raw bytes, which must be ASCII-based for
   // that: a drawing in UTF-16 is refused.
-  if (text.left(64).contains('\0')) throw ImageError(kErrorNotAnImage, "Not a picture in a known format: " + shown);
+  if (text.left(64).contains('\0'))
+    throw ImageError(kErrorNotAnImage, "Not a picture in a known format: " + shown);
   QXmlStreamReader xml(text);
   xml.setNamespaceProcessing(false);
   QByteArray out;
@@ -275,7 +284,8 @@ QByteArray Isolate(const QByteArray& text, const std::string& name) {
   }
   if (xml.hasError()) {
     if (elements.empty()) throw ImageError(kErrorNotAnImage, "Not a picture in a known format: " + shown);
-    throw ImageError(kErrorDecodeFailed, "Cannot decode " + shown + ": the drawing is not well-formed (line " +
+    throw ImageError(kErrorDecodeFailed, "Cannot decode " + shown +
+                                             ": the drawing is not well-formed (line " +
                                              std::to_string(xml.lineNumber()) + ": " +
                                              ReadableName(xml.errorString().toStdString()) + ")");
   }
@@ -324,7 +334,8 @@ class CostMeter : public QPaintEngine {
   void drawPixmap(const QRectF& target, const QPixmap& pixmap, const QRectF&) override {
     Add(Area(target, 0) + Pixels(pixmap.size()));
   }
-  void drawImage(const QRectF& target, const QImage& image, const QRectF&, Qt::ImageConversionFlags) override {
+  void drawImage(const QRectF& target, const QImage& image, const QRectF&,
+                 Qt::ImageConversionFlags) override {
     Add(Area(target, 0) + Pixels(image.size()));
   }
   void drawTiledPixmap(const QRectF& target, const QPixmap& pixmap, const QPointF&) override {
@@ -343,7 +354,8 @@ class CostMeter : public QPaintEngine {
   // The area of rect on the device, widened by margin device pixels and
   // clipped to the drawing.
   double Area(const QRectF& rect, double margin) const {
-    const QRectF box = m_transform.mapRect(rect).adjusted(-margin, -margin, margin, margin).intersected(m_device);
+    const QRectF box =
+        m_transform.mapRect(rect).adjusted(-margin, -margin, margin, margin).intersected(m_device);
     return box.isValid() ? box.width() * box.height() : 0;
   }
 
@@ -352,7 +364,8 @@ class CostMeter : public QPaintEngine {
     if (filled && m_brush.style() != Qt::NoBrush) cost += Area(bounds, 0);
     if (m_pen.style() != Qt::NoPen) {
       const double scale = std::sqrt(std::abs(m_transform.determinant()));
-      const double width = m_pen.isCosmetic() ? std::max(1.0, m_pen.widthF()) : std::max(1.0, m_pen.widthF() * scale);
+      const double width =
+          m_pen.isCosmetic() ? std::max(1.0, m_pen.widthF()) : std::max(1.0, m_pen.widthF() * scale);
       cost += std::min(Area(bounds, width), deviceLength * width);
     }
     Add(cost);
@@ -428,11 +441,12 @@ void EnsureFontsForDrawing() {
 QImage DrawDrawing(std::string_view bytes, bool compressed, QSize size, const std::string& name) {
   const std::string shown = ReadableName(name);
   if (!compressed && static_cast<std::int64_t>(bytes.size()) > kMaxDrawingBytes) {
-    throw ImageError(kErrorTooLarge,
-                     "Drawing too large (more than " + std::to_string(kMaxDrawingBytes >> 20) + " MB of text): " + shown);
+    throw ImageError(kErrorTooLarge, "Drawing too large (more than " +
+                                         std::to_string(kMaxDrawingBytes >> 20) + " MB of text): " + shown);
   }
-  const QByteArray text = compressed ? Inflate(bytes, shown)
-                                     : QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  const QByteArray text = compressed
+                              ? Inflate(bytes, shown)
+                              : QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
   if (compressed && SniffFormat(std::string_view(text.constData(), static_cast<std::size_t>(text.size()))) !=
                         PictureFormat::kSvg) {
     throw ImageError(kErrorNotAnImage, "Not a picture in a known format: " + shown);
@@ -441,11 +455,13 @@ QImage DrawDrawing(std::string_view bytes, bool compressed, QSize size, const st
 
   EnsureFontsForDrawing();
   QSvgRenderer renderer;
-  if (!renderer.load(isolated)) throw ImageError(kErrorDecodeFailed, "Cannot decode " + shown + ": the drawing cannot be read");
+  if (!renderer.load(isolated))
+    throw ImageError(kErrorDecodeFailed, "Cannot decode " + shown + ": the drawing cannot be read");
   // A drawing has no pixels of its own: it is drawn at the size asked for,
   // or at the size it names.
   const QSize named = renderer.defaultSize();
-  if (named.isEmpty()) throw ImageError(kErrorDecodeFailed, "Cannot decode " + shown + ": the drawing has no size");
+  if (named.isEmpty())
+    throw ImageError(kErrorDecodeFailed, "Cannot decode " + shown + ": the drawing has no size");
   if (size.isEmpty()) size = named;
   if (Pixels(size) > kMaxLoadPixels) {
     throw ImageError(kErrorTooLarge, "Picture too large (" + std::to_string(size.width()) + " x " +
@@ -458,8 +474,8 @@ QImage DrawDrawing(std::string_view bytes, bool compressed, QSize size, const st
     renderer.render(&painter, bounds);
     painter.end();
     if (meter.Cost() > kMaxDrawingCost) {
-      throw ImageError(kErrorTooLarge, "Drawing too costly to draw at " + std::to_string(size.width()) + " x " +
-                                           std::to_string(size.height()) + " (about " +
+      throw ImageError(kErrorTooLarge, "Drawing too costly to draw at " + std::to_string(size.width()) +
+                                           " x " + std::to_string(size.height()) + " (about " +
                                            std::to_string(static_cast<long long>(meter.Cost() / 1e6)) +
                                            " megapixels of painting): " + shown);
     }

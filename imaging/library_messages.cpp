@@ -1,11 +1,10 @@
-#include "imaging/library_messages_p.h"
-
 #include <QString>
 #include <QtGlobal>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
 
+#include "imaging/library_messages_p.h"
 #include "imaging/source_file.h"
 
 namespace pictovance {
@@ -22,7 +21,8 @@ constexpr std::size_t kMaxClause = 160;
 
 void Route(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (t_catcher != nullptr && type != QtFatalMsg) {
-    KeepMessage(*t_catcher, {context.category != nullptr ? context.category : "default", message.toStdString()});
+    KeepMessage(*t_catcher,
+                {context.category != nullptr ? context.category : "default", message.toStdString()});
     return;
   }
   if (const QtMessageHandler next = g_passOn.load()) {

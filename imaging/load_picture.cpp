@@ -57,7 +57,8 @@ QImage DecodeRaster(std::string& bytes, PictureFormat format, const std::string&
     image = reader.read();
     if (image.isNull()) {
       const std::string detail = messages.First();
-      throw ImageError(kErrorDecodeFailed, "Cannot decode " + shown + ": " + reader.errorString().toStdString() +
+      throw ImageError(kErrorDecodeFailed, "Cannot decode " + shown + ": " +
+                                               reader.errorString().toStdString() +
                                                (detail.empty() ? "" : " (" + detail + ")"));
     }
   }

@@ -1,11 +1,10 @@
-#include "imaging/picture_checks_p.h"
-
 #include <QImage>
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
 
 #include "imaging/image.h"
+#include "imaging/picture_checks_p.h"
 #include "imaging/source_file.h"
 
 namespace pictovance {
@@ -44,9 +43,9 @@ enum class Verdict { kFine, kCutOff, kCorrupt, kTooShort, kTooManyScans };
 
 struct Findings {
   Verdict verdict = Verdict::kFine;
-  QSize claimed;                   // the size a complete header names
-  std::int64_t decoderBytes = 0;   // what the decoder holds beside the picture
-  bool exactLength = false;        // the check bounds pixels by bytes itself
+  QSize claimed;                  // the size a complete header names
+  std::int64_t decoderBytes = 0;  // what the decoder holds beside the picture
+  bool exactLength = false;       // the check bounds pixels by bytes itself
 };
 
 // Deflate cannot shrink data by more than 1032 to 1; the slack covers the
@@ -106,7 +105,7 @@ struct JpegFrame {
   std::int64_t width = 0;
   std::int64_t height = 0;
   int components = 0;
-  int ids[256] = {};           // component id -> index + 1
+  int ids[256] = {};            // component id -> index + 1
   std::int64_t blocks[4] = {};  // 8 x 8 blocks of each of the first four components
   bool progressive = false;
   bool arithmetic = false;
@@ -310,7 +309,8 @@ Findings CheckTiff(std::string_view bytes) {
     const std::int64_t compression = number(entry + 8, 2);
     if (compression != 6 && compression != 7) break;  // old-style and new-style JPEG
     for (const char* progressive : {"\xFF\xC2", "\xFF\xC6", "\xFF\xCA", "\xFF\xCE"}) {
-      if (bytes.find(std::string_view(progressive, 2)) != std::string_view::npos) found.verdict = Verdict::kTooManyScans;
+      if (bytes.find(std::string_view(progressive, 2)) != std::string_view::npos)
+        found.verdict = Verdict::kTooManyScans;
     }
     break;
   }
@@ -325,7 +325,8 @@ Findings CheckGif(std::string_view bytes) {
     found.verdict = Verdict::kCutOff;
     return found;
   }
-  found.claimed = QSize(static_cast<int>(LittleEndian(bytes, 6, 2)), static_cast<int>(LittleEndian(bytes, 8, 2)));
+  found.claimed =
+      QSize(static_cast<int>(LittleEndian(bytes, 6, 2)), static_cast<int>(LittleEndian(bytes, 8, 2)));
   return found;
 }
 
@@ -373,7 +374,8 @@ PictureFormat SniffFormat(std::string_view bytes) {
   if (starts("\xFF\xD8\xFF")) return PictureFormat::kJpeg;
   if (starts("BM")) return PictureFormat::kBmp;
   if (starts("GIF87a") || starts("GIF89a")) return PictureFormat::kGif;
-  if (starts(std::string_view("II*\0", 4)) || starts(std::string_view("MM\0*", 4))) return PictureFormat::kTiff;
+  if (starts(std::string_view("II*\0", 4)) || starts(std::string_view("MM\0*", 4)))
+    return PictureFormat::kTiff;
   if (starts("RIFF") && bytes.substr(8, 4) == "WEBP") return PictureFormat::kWebp;
   if (starts("\x1F\x8B")) return PictureFormat::kSvgz;
   std::string_view text = bytes;
@@ -445,10 +447,11 @@ QSize CheckRasterPicture(std::string_view bytes, PictureFormat format, QImageRea
   }
   const QImage::Format decoded = reader.imageFormat();
   // A picture turned upright (its EXIF orientation) is copied once more.
-  const bool turned = reader.autoTransform() && reader.transformation() != QImageIOHandler::TransformationNone;
-  const std::int64_t held = static_cast<std::int64_t>(bytes.size()) + found.decoderBytes +
-                            Pixels(size) * (BytesPerPixel(decoded) * (turned ? 2 : 1) +
-                                            (ConvertedInPlace(decoded) ? 0 : 4));
+  const bool turned =
+      reader.autoTransform() && reader.transformation() != QImageIOHandler::TransformationNone;
+  const std::int64_t held =
+      static_cast<std::int64_t>(bytes.size()) + found.decoderBytes +
+      Pixels(size) * (BytesPerPixel(decoded) * (turned ? 2 : 1) + (ConvertedInPlace(decoded) ? 0 : 4));
   if (held > kMaxDecodeBytes) {
     throw ImageError(kErrorTooLarge, "Picture too large to load (" + SizeText(size) + " needs about " +
                                          std::to_string(held >> 20) + " MB): " + shown);

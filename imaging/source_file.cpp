@@ -59,7 +59,8 @@ bool Unprintable(char32_t c) {
 }
 
 [[noreturn]] void ThrowCannotRead(const std::string& path, int error) {
-  throw ImageError(kErrorFileAccess, "Cannot read " + ReadableName(path) + ": " + std::strerror(error), error);
+  throw ImageError(kErrorFileAccess, "Cannot read " + ReadableName(path) + ": " + std::strerror(error),
+                   error);
 }
 
 // What a name that is not a regular file names, in a few words.
@@ -74,16 +75,18 @@ const char* KindOf(mode_t mode) {
 
 void RefuseUnlessRegular(const struct stat& info, const std::string& path) {
   if (!S_ISREG(info.st_mode))
-    throw ImageError(kErrorFileAccess, std::string("Not a file but ") + KindOf(info.st_mode) + ": " + ReadableName(path));
+    throw ImageError(kErrorFileAccess,
+                     std::string("Not a file but ") + KindOf(info.st_mode) + ": " + ReadableName(path));
 }
 
 [[noreturn]] void ThrowOpenFailed(const std::string& path, int error) {
   // No errno for a missing file: the number says it, and the window's
   // words for ENOENT are about folders to save into.
-  if (error == ENOENT || error == ENOTDIR) throw ImageError(kErrorFileNotFound, "File not found: " + ReadableName(path));
+  if (error == ENOENT || error == ENOTDIR)
+    throw ImageError(kErrorFileNotFound, "File not found: " + ReadableName(path));
   if (error == ELOOP) {
-    throw ImageError(kErrorFileAccess, "Cannot read " + ReadableName(path) + ": its symbolic links form a loop",
-                     error);
+    throw ImageError(kErrorFileAccess,
+                     "Cannot read " + ReadableName(path) + ": its symbolic links form a loop", error);
   }
   ThrowCannotRead(path, error);
 }

@@ -53,16 +53,17 @@ TEST(DrawingTest, IsDrawnFromItselfAlone) {
   QTemporaryDir dir;
   const std::string red = Write(dir, "red.png", Encoded(Flat(Qt::red), "png"));
   const QByteArray green = Encoded(Flat(Qt::green), "png").toBase64();
-  const std::string path = Write(
-      dir, "linked.svg",
-      "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' width='90' height='30'>"
-      "<rect width='90' height='30' fill='#0000ff'/>"
-      "<image x='0' y='0' width='30' height='30' xlink:href='" +
-          QByteArray::fromStdString(red) +
-          "'/>"
-          "<image x='30' y='0' width='30' height='30' xlink:href='red.png'/>"
-          "<image x='60' y='0' width='30' height='30' xlink:href='data:image/png;base64," +
-          green + "'/></svg>");
+  const std::string path =
+      Write(dir, "linked.svg",
+            "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' width='90' "
+            "height='30'>"
+            "<rect width='90' height='30' fill='#0000ff'/>"
+            "<image x='0' y='0' width='30' height='30' xlink:href='" +
+                QByteArray::fromStdString(red) +
+                "'/>"
+                "<image x='30' y='0' width='30' height='30' xlink:href='red.png'/>"
+                "<image x='60' y='0' width='30' height='30' xlink:href='data:image/png;base64," +
+                green + "'/></svg>");
   // A relative name would be looked up in the current folder.
   const QString here = QDir::currentPath();
   ASSERT_TRUE(QDir::setCurrent(dir.path()));
@@ -127,7 +128,9 @@ TEST_P(ColourProfileTest, TaggedPicturesAreConvertedToSrgb) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, ColourProfileTest, testing::Values("png", "jpeg", "webp", "tiff"),
-                         [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param);
+                         });
 
 }  // namespace
 }  // namespace pictovance

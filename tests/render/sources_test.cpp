@@ -71,7 +71,7 @@ std::vector<std::string> Lines(const std::string& text) {
 // bytes (0: unbounded), killing it when it has not ended within limit;
 // whenStarted runs once the child is running.
 Outcome RunRenderer(std::vector<std::string> args, std::chrono::milliseconds limit, rlim_t dataLimit,
-            const fs::path& logs, const std::function<void(pid_t)>& whenStarted = {}) {
+                    const fs::path& logs, const std::function<void(pid_t)>& whenStarted = {}) {
   args.insert(args.begin(), PV_RENDER);
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
@@ -113,7 +113,8 @@ Outcome RunRenderer(std::vector<std::string> args, std::chrono::milliseconds lim
 }
 
 std::vector<std::string> RenderArgs(const std::string& source, const fs::path& out) {
-  return {"--size", "800x400", "--seed", "1", "--no-effects", "--quiet", "--source", source, "--out", out.string()};
+  return {"--size",  "800x400",  "--seed", "1",     "--no-effects",
+          "--quiet", "--source", source,   "--out", out.string()};
 }
 
 // A refusal is one line in the renderer's words, naming why.
@@ -126,7 +127,8 @@ std::vector<std::string> RenderArgs(const std::string& source, const fs::path& o
     return failure;
   }
   const std::string& line = outcome.errorLines.front();
-  if (line.rfind("pictovance-render: cannot use the source ", 0) != 0 || line.find(why) == std::string::npos) {
+  if (line.rfind("pictovance-render: cannot use the source ", 0) != 0 ||
+      line.find(why) == std::string::npos) {
     return ::testing::AssertionFailure() << "the line does not say \"" << why << "\": " << line;
   }
   return ::testing::AssertionSuccess();
@@ -174,40 +176,39 @@ TEST_P(SpecialFileTest, IsRefusedOrLoadedWithinTwoSeconds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, SpecialFileTest,
-    ::testing::Values(
-        SpecialFile{"FifoWithoutWriter",
-                    [](const TempFolder& f) {
-                      ::mkfifo(f.File("pipe.png").c_str(), 0600);
-                      return f.File("pipe.png");
-                    },
-                    "Not a file but a named pipe"},
-        SpecialFile{"Device", [](const TempFolder&) { return std::string("/dev/zero"); },
-                    "Not a file but a character device"},
-        SpecialFile{"Folder",
-                    [](const TempFolder& f) {
-                      fs::create_directory(f.path() / "folder.png");
-                      return f.File("folder.png");
-                    },
-                    "Not a file but a folder"},
-        SpecialFile{"SymlinkLoop",
-                    [](const TempFolder& f) {
-                      fs::create_symlink(f.path() / "b.png", f.path() / "a.png");
-                      fs::create_symlink(f.path() / "a.png", f.path() / "b.png");
-                      return f.File("a.png");
-                    },
-                    "symbolic links form a loop"},
-        SpecialFile{"NameNotUtf8",
-                    [](const TempFolder& f) {
-                      testing::WriteBytes(f.File("latin\xE9.png"), PngBytes(40, 20));
-                      return f.File("latin\xE9.png");
-                    },
-                    nullptr},
-        SpecialFile{"NameWithNewline",
-                    [](const TempFolder& f) {
-                      testing::WriteBytes(f.File("two\nlines.png"), "no picture here");
-                      return f.File("two\nlines.png");
-                    },
-                    "two\\nlines.png"}),
+    ::testing::Values(SpecialFile{"FifoWithoutWriter",
+                                  [](const TempFolder& f) {
+                                    ::mkfifo(f.File("pipe.png").c_str(), 0600);
+                                    return f.File("pipe.png");
+                                  },
+                                  "Not a file but a named pipe"},
+                      SpecialFile{"Device", [](const TempFolder&) { return std::string("/dev/zero"); },
+                                  "Not a file but a character device"},
+                      SpecialFile{"Folder",
+                                  [](const TempFolder& f) {
+                                    fs::create_directory(f.path() / "folder.png");
+                                    return f.File("folder.png");
+                                  },
+                                  "Not a file but a folder"},
+                      SpecialFile{"SymlinkLoop",
+                                  [](const TempFolder& f) {
+                                    fs::create_symlink(f.path() / "b.png", f.path() / "a.png");
+                                    fs::create_symlink(f.path() / "a.png", f.path() / "b.png");
+                                    return f.File("a.png");
+                                  },
+                                  "symbolic links form a loop"},
+                      SpecialFile{"NameNotUtf8",
+                                  [](const TempFolder& f) {
+                                    testing::WriteBytes(f.File("latin\xE9.png"), PngBytes(40, 20));
+                                    return f.File("latin\xE9.png");
+                                  },
+                                  nullptr},
+                      SpecialFile{"NameWithNewline",
+                                  [](const TempFolder& f) {
+                                    testing::WriteBytes(f.File("two\nlines.png"), "no picture here");
+                                    return f.File("two\nlines.png");
+                                  },
+                                  "two\\nlines.png"}),
     [](const ::testing::TestParamInfo<SpecialFile>& info) { return std::string(info.param.name); });
 
 // --- Tiny bombs ---------------------------------------------------------------
@@ -231,9 +232,7 @@ const char kSvgHead[] =
     "height='400'>";
 
 // Text that inflates past the drawing bound, named .svg.
-std::string InflatingDrawing() {
-  return Gzip(kSvgHead + std::string(std::size_t{17} << 20, ' ') + "</svg>");
-}
+std::string InflatingDrawing() { return Gzip(kSvgHead + std::string(std::size_t{17} << 20, ' ') + "</svg>"); }
 
 // An entity of 4000 letters referred to 5000 times: 20 MB of text.
 std::string EntityDrawing() {
@@ -281,7 +280,8 @@ std::string RepeatedScanJpeg() {
   // zero or a restart.
   std::size_t at = jpeg.find("\xFF\xDA");
   while (at != std::string::npos) {
-    const std::size_t header = (static_cast<unsigned char>(jpeg[at + 2]) << 8) | static_cast<unsigned char>(jpeg[at + 3]);
+    const std::size_t header =
+        (static_cast<unsigned char>(jpeg[at + 2]) << 8) | static_cast<unsigned char>(jpeg[at + 3]);
     const int components = static_cast<unsigned char>(jpeg[at + 4]);
     const bool ac = jpeg[at + 5 + 2 * components] != 0;  // the spectral start
     std::size_t end = at + 2 + header;
@@ -308,10 +308,11 @@ std::string LittleEndian(std::uint32_t value, int bytes) {
 std::string RunLengthBmp(int bits) {
   const int colours = 1 << bits;
   const std::uint32_t offset = 14 + 40 + 4 * colours;
-  return "BM" + LittleEndian(offset + 2, 4) + LittleEndian(0, 4) + LittleEndian(offset, 4) + LittleEndian(40, 4) +
-         LittleEndian(16384, 4) + LittleEndian(16384, 4) + LittleEndian(1, 2) + LittleEndian(bits, 2) +
-         LittleEndian(bits == 8 ? 1 : 2, 4) + LittleEndian(2, 4) + std::string(8, '\0') +
-         LittleEndian(colours, 4) + LittleEndian(0, 4) + std::string(4 * colours, '\0') + std::string("\0\1", 2);
+  return "BM" + LittleEndian(offset + 2, 4) + LittleEndian(0, 4) + LittleEndian(offset, 4) +
+         LittleEndian(40, 4) + LittleEndian(16384, 4) + LittleEndian(16384, 4) + LittleEndian(1, 2) +
+         LittleEndian(bits, 2) + LittleEndian(bits == 8 ? 1 : 2, 4) + LittleEndian(2, 4) +
+         std::string(8, '\0') + LittleEndian(colours, 4) + LittleEndian(0, 4) +
+         std::string(4 * colours, '\0') + std::string("\0\1", 2);
 }
 
 std::string BigEndian(std::uint32_t value) {
@@ -322,21 +323,23 @@ std::string BigEndian(std::uint32_t value) {
 std::string PngChunk(const std::string& type, const std::string& data) {
   const std::string body = type + data;
   const auto crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
-  return BigEndian(static_cast<std::uint32_t>(data.size())) + body + BigEndian(static_cast<std::uint32_t>(crc));
+  return BigEndian(static_cast<std::uint32_t>(data.size())) + body +
+         BigEndian(static_cast<std::uint32_t>(crc));
 }
 
 // An animation header of 16384 x 16384 and no frame.
 std::string Mng() {
   return "\x8AMNG\r\n\x1A\n" +
-         PngChunk("MHDR", BigEndian(16384) + BigEndian(16384) + BigEndian(1) + std::string(12, '\0') +
-                              BigEndian(1)) +
+         PngChunk("MHDR",
+                  BigEndian(16384) + BigEndian(16384) + BigEndian(1) + std::string(12, '\0') + BigEndian(1)) +
          PngChunk("MEND", "");
 }
 
 // A 16000 x 16000 screen around a frame of two pixels.
 std::string HugeScreenGif() {
-  const unsigned char gif[] = {'G', 'I', 'F', '8', '9', 'a', 0x80, 0x3E, 0x80, 0x3E, 0x80, 0, 0, 200, 30, 60,
-                               10,  20,  30,  0x2C, 0, 0, 0, 0, 2, 0, 1, 0, 0, 2, 2, 0x44, 0x0A, 0, 0x3B};
+  const unsigned char gif[] = {'G', 'I', 'F', '8', '9', 'a', 0x80, 0x3E, 0x80, 0x3E, 0x80, 0,
+                               0,   200, 30,  60,  10,  20,  30,   0x2C, 0,    0,    0,    0,
+                               2,   0,   1,   0,   0,   2,   2,    0x44, 0x0A, 0,    0x3B};
   return std::string(reinterpret_cast<const char*>(gif), sizeof gif);
 }
 
@@ -410,7 +413,7 @@ TEST_P(BombTest, IsRefusedWithinASecondAnd200Megabytes) {
   const std::string path = folder.File(GetParam().file);
   testing::WriteBytes(path, GetParam().bytes());
   const Outcome outcome = RunRenderer(RenderArgs(path, folder.path() / "out"), std::chrono::seconds(1),
-                              kSanitized ? 0 : rlim_t{kMaxKb} * 1024, folder.path());
+                                      kSanitized ? 0 : rlim_t{kMaxKb} * 1024, folder.path());
   EXPECT_TRUE(RefusedInOneLine(outcome, GetParam().refusal));
   if (!kSanitized) {
     EXPECT_LE(outcome.peakKb, kMaxKb);
@@ -440,7 +443,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct StopMoment {
   const char* name;
-  std::vector<std::string> args;  // besides --out
+  std::vector<std::string> args;    // besides --out
   std::chrono::milliseconds after;  // when the signal is sent
 };
 void PrintTo(const StopMoment& moment, std::ostream* out) { *out << moment.name; }
@@ -460,11 +463,11 @@ TEST_P(StopTest, EndsWithinASecondLeavingNoPicture) {
   const fs::path out = folder.path() / "out";
   args.insert(args.end(), {"--quiet", "--out", out.string()});
   // The watchdog starts once the signal is sent.
-  const Outcome outcome = RunRenderer(args, std::chrono::milliseconds(1500), 0, folder.path(),
-                              [&](pid_t child) {
-                                std::this_thread::sleep_for(GetParam().after * kSlowdown);
-                                ::kill(child, SIGTERM);
-                              });
+  const Outcome outcome =
+      RunRenderer(args, std::chrono::milliseconds(1500), 0, folder.path(), [&](pid_t child) {
+        std::this_thread::sleep_for(GetParam().after * kSlowdown);
+        ::kill(child, SIGTERM);
+      });
   ASSERT_TRUE(outcome.ended) << "still running 1.5 s after the signal";
   EXPECT_EQ(outcome.status, 143);
   ASSERT_FALSE(outcome.errorLines.empty());

@@ -180,7 +180,9 @@ int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream
   for (;;) {
     changed.wait_for(lock, kWakeInterval);
     const bool finished = running == 0;
-    if (!stopSeen && g_stopSignal.load(std::memory_order_relaxed) != 0) stopSeen = std::chrono::steady_clock::now();
+    if (!stopSeen && g_stopSignal.load(std::memory_order_relaxed) != 0) {
+      stopSeen = std::chrono::steady_clock::now();
+    }
     if (!finished && stopSeen && std::chrono::steady_clock::now() - *stopSeen > kStopGrace) {
       // A large picture can take far longer than anyone waits for Ctrl+C:
       // what is complete has been printed, and a picture still in work

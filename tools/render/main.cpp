@@ -283,7 +283,8 @@ int main(int argc, char** argv) {
       std::string problem;
       if (pv::LoadSourcePicture(state, form, source, problem) != 0) {
         const std::string chatter = caught.Release();
-        throw UsageError("cannot use the source \"" + pv::ReadableName(source) + "\": " + WithDetail(problem, chatter));
+        throw UsageError("cannot use the source \"" + pv::ReadableName(source) +
+                         "\": " + WithDetail(problem, chatter));
       }
     }
     caught.Release();
