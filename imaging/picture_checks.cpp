@@ -376,7 +376,7 @@ PictureFormat SniffFormat(std::string_view bytes) {
   if (starts("GIF87a") || starts("GIF89a")) return PictureFormat::kGif;
   if (starts(std::string_view("II*\0", 4)) || starts(std::string_view("MM\0*", 4)))
     return PictureFormat::kTiff;
-  if (starts("RIFF") && bytes.substr(8, 4) == "WEBP") return PictureFormat::kWebp;
+  if (starts("RIFF") && bytes.size() >= 12 && bytes.substr(8, 4) == "WEBP") return PictureFormat::kWebp;
   if (starts("\x1F\x8B")) return PictureFormat::kSvgz;
   std::string_view text = bytes;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
