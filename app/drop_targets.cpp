@@ -12,7 +12,14 @@ DroppedFileList DroppedFiles(const QMimeData* data) {
   if (data == nullptr || !data->hasUrls()) return std::nullopt;
   std::vector<std::string> files;
   for (const QUrl& url : data->urls()) {
-    if (url.isLocalFile()) files.push_back(url.toLocalFile().toStdString());
+    if (!url.isLocalFile()) continue;
+    // A name is bytes: decoded from the URL's own escapes, a name that is
+    // not UTF-8 keeps its bytes (toLocalFile would turn them into U+FFFD).
+    if (url.host().isEmpty() || url.host() == QLatin1String("localhost")) {
+      files.push_back(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString());
+    } else {
+      files.push_back(url.toLocalFile().toStdString());
+    }
   }
   if (files.empty()) return std::nullopt;
   return files;

@@ -406,7 +406,10 @@ void MainWindow::ShowPresetMenu() {
 }
 
 void MainWindow::LoadDrop(const DroppedFileList& files) {
-  RunGuarded([this, &files] { LoadDroppedFiles(m_state, *this, files); });
+  RunGuarded([this, &files] {
+    // A file that was not loaded says why once the drop is over.
+    if (const auto refused = LoadDroppedFiles(m_state, *this, files)) ShowError(*refused);
+  });
 }
 
 void MainWindow::ApplyPresetButton(Qt::MouseButton button) {

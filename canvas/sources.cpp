@@ -3,10 +3,12 @@
 #include <exception>
 #include <filesystem>
 #include <new>
+#include <utility>
 
 #include "canvas/size_fields.h"
 #include "generator/fit.h"
 #include "imaging/picture_file.h"
+#include "imaging/source_file.h"
 
 namespace pictovance {
 
@@ -17,21 +19,24 @@ constexpr int kWorkingKind = 4;
 // Stores one loaded file; any exception ends it before the picture is
 // appended.
 void LoadAndStore(FormState& state, Form& form, const std::string& path) {
-  Image g;
-  // A drawing is drawn at the canvas size when that is fixed, else at its own.
-  if (state.FixedSize) {
-    g.LoadBitmap(path, state.CanvasW, state.CanvasH);
-  } else {
-    g.LoadBitmap(path);
-  }
+  // Read once: the bytes that name the source in its recipe are the bytes
+  // that are decoded, and nothing opens the file again.
+  std::string bytes = ReadSourceFile(path);
   // Named by its bytes, so a recipe can find the same file again under any
-  // name.
-  SourceFile origin{std::filesystem::path(path).filename().string(),
-                    std::filesystem::file_size(path),
-                    FileSha256(path),
+  // name; the name itself is kept readable, whatever bytes it is made of.
+  SourceFile origin{ReadableName(std::filesystem::path(path).filename().string()),
+                    bytes.size(),
+                    BytesSha256(bytes),
                     state.FixedSize,
                     state.CanvasW,
                     state.CanvasH};
+  Image g;
+  // A drawing is drawn at the canvas size when that is fixed, else at its own.
+  if (state.FixedSize) {
+    g.LoadBitmapBytes(std::move(bytes), path, state.CanvasW, state.CanvasH);
+  } else {
+    g.LoadBitmapBytes(std::move(bytes), path, 0, 0);
+  }
   g.SetBackColor(form.PreviewTag());
   if (g.BitmapType() != kWorkingKind) g.ChangeColorDepth(0, kWorkingKind, 0);
   if (state.FixedSize) {
@@ -82,24 +87,27 @@ class DropGuard {
   Form& m_form;
 };
 
+// The error that stopped a load, or nothing when the picture was stored.
+std::optional<ImageError> TryLoad(FormState& state, Form& form, const std::string& path) {
+  try {
+    LoadAndStore(state, form, path);
+    return std::nullopt;
+  } catch (const ImageError& error) {
+    return error;
+  } catch (const std::bad_alloc&) {
+    return ImageError(kErrorOutOfMemory, "Not enough memory to load " + ReadableName(path));
+  } catch (const std::exception& error) {
+    return ImageError(kErrorLoadInterrupted, error.what());
+  }
+}
+
 }  // namespace
 
 std::int32_t LoadSourcePicture(FormState& state, Form& form, const std::string& path,
                                std::string& description) {
-  description.clear();
-  try {
-    LoadAndStore(state, form, path);
-    return 0;
-  } catch (const ImageError& error) {
-    description = error.Description();
-    return error.Number();
-  } catch (const std::bad_alloc&) {
-    description = "Not enough memory to load " + path;
-    return kErrorOutOfMemory;
-  } catch (const std::exception& error) {
-    description = error.what();
-    return kErrorLoadInterrupted;
-  }
+  const std::optional<ImageError> error = TryLoad(state, form, path);
+  description = error ? error->Description() : std::string();
+  return error ? error->Number() : 0;
 }
 
 std::int32_t LoadSourcePicture(FormState& state, Form& form, const std::string& path) {
@@ -107,22 +115,28 @@ std::int32_t LoadSourcePicture(FormState& state, Form& form, const std::string& 
   return LoadSourcePicture(state, form, path, ignored);
 }
 
-void LoadDroppedFiles(FormState& state, Form& form, const std::optional<std::vector<std::string>>& files) {
-  if (state.Busy) return;
+std::optional<ImageError> LoadDroppedFiles(FormState& state, Form& form,
+                                           const std::optional<std::vector<std::string>>& files) {
+  if (state.Busy) return std::nullopt;
+  std::optional<ImageError> refused;
   DropGuard guard(state, form);
-  if (!files) return;
+  if (!files) return refused;
   // The list as it was when the drop arrived; events handled in between
   // cannot change what this drop loads.
   std::vector<std::string> paths;
   IgnoringFailure([&] { paths = *files; });
   const std::size_t n = paths.size();
   for (std::size_t i = 0; i < n; ++i) {
-    if (LoadSourcePicture(state, form, paths[i]) != 0) continue;
+    if (auto error = TryLoad(state, form, paths[i])) {
+      refused = std::move(error);
+      continue;
+    }
     IgnoringFailure(
         [&] { form.SetFileCountCaption(form.FileCountTag() + std::to_string(state.SourceCount)); });
     IgnoringFailure([&] { form.SetStatus(std::string(n - i, '.')); });
     IgnoringFailure([&] { form.ProcessEvents(); });
   }
+  return refused;
 }
 
 }  // namespace pictovance

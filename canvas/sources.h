@@ -29,7 +29,9 @@ inline constexpr std::int32_t kErrorLoadInterrupted = 51;
 // One drop. files is the drop's file list, or nullopt when the drop carries
 // none. Unless Busy, loads every file in order, skipping those that fail,
 // updating the counter and the falling row of dots and letting events run
-// once per stored picture.
-void LoadDroppedFiles(FormState& state, Form& form, const std::optional<std::vector<std::string>>& files);
+// once per stored picture. Returns the error of the last file that failed,
+// for the window to show once the drop is over, or nullopt.
+std::optional<ImageError> LoadDroppedFiles(FormState& state, Form& form,
+                                           const std::optional<std::vector<std::string>>& files);
 
 }  // namespace pictovance

@@ -217,18 +217,27 @@ class Image {
   void DrawLine(int x1, int y1, int x2, int y2) noexcept;
 
   // --- Files ----------------------------------------------------------
-  // Reads PNG, JPEG, BMP, GIF, TIFF, WebP, SVG and the other formats Qt's image
-  // plugins know. Errors: kErrorFileNotFound, kErrorFileAccess (a folder
-  // or an unreadable file), kErrorNotAnImage (empty or unknown format),
-  // kErrorTooLarge (over kMaxLoadPixels), kErrorDecodeFailed (truncated or
-  // corrupt, or too short for the size its header claims). The headers of
-  // PNG, JPEG and BMP files are checked against the file's length before
-  // any pixel is decoded. The image is unchanged after a failed load.
+  // Reads PNG, JPEG, BMP, GIF, TIFF, WebP and SVG (plain or compressed),
+  // told by their first bytes; other formats are refused. Only a regular
+  // file is read, once (imaging/source_file.h); every picture is checked
+  // against its file's length and bounded in size and memory before a pixel
+  // is decoded, and a drawing is drawn from itself alone (no file or URL it
+  // names is read). A picture with a colour profile is converted to sRGB.
+  // Errors: kErrorFileNotFound, kErrorFileAccess (not a regular file, or
+  // unreadable), kErrorNotAnImage (empty or unknown format), kErrorTooLarge
+  // (over kMaxLoadPixels or the memory and drawing bounds),
+  // kErrorDecodeFailed (truncated or corrupt, or too short for the size its
+  // header claims). Each error's description is one line. The image is
+  // unchanged after a failed load.
   void LoadBitmap(const std::string& path);
   // The same; a drawing (SVG), which has no pixels of its own, is drawn at
   // drawWidth x drawHeight, or at the size it names when either is 0.
   // Pictures with pixels ignore the size.
   void LoadBitmap(const std::string& path, int drawWidth, int drawHeight);
+  // The same from a file's bytes already read (ReadSourceFile); name
+  // appears in messages only. The bytes are let go as soon as they are
+  // decoded.
+  void LoadBitmapBytes(std::string bytes, const std::string& name, int drawWidth, int drawHeight);
   // Writes the bitmap in SaveFormat; a path without an extension gets the
   // format's (".png"). The file appears complete or not at all: it is
   // written beside its final name, flushed to the disk and renamed into

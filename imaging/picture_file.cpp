@@ -4,11 +4,13 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <cstdint>
 #include <functional>
 #include <utility>
+#include <vector>
+
+#include "imaging/source_file.h"
 
 #include "imaging/qt_bridge.h"
 
@@ -16,12 +18,11 @@ namespace pictovance {
 
 namespace {
 
-void OpenForReading(QFile& file, const std::string& path) {
-  const QFileInfo info(file.fileName());
-  if (!info.exists()) throw ImageError(kErrorFileNotFound, "File not found: " + path);
-  if (info.isDir()) throw ImageError(kErrorFileAccess, "Not a file but a folder: " + path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    throw ImageError(kErrorFileAccess, "Cannot read " + path + ": " + file.errorString().toStdString());
+// Qt reads through the descriptor RegularFile opened, never by the name.
+void OpenForReading(QFile& file, const RegularFile& source, const std::string& path) {
+  if (!file.open(source.Descriptor(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+    throw ImageError(kErrorFileAccess,
+                     "Cannot read " + ReadableName(path) + ": " + file.errorString().toStdString());
   }
 }
 
@@ -77,12 +78,13 @@ std::pair<std::string, std::string> ParseTextChunk(
 }  // namespace
 
 TextEntries ReadPngTexts(const std::string& path) {
-  QFile file(QString::fromStdString(path));
-  OpenForReading(file, path);
+  const RegularFile source(path);
+  QFile file;
+  OpenForReading(file, source, path);
   static const QByteArray kSignature("\x89PNG\r\n\x1a\n", 8);
-  if (file.read(8) != kSignature) throw ImageError(kErrorNotAnImage, "Not a PNG file: " + path);
+  if (file.read(8) != kSignature) throw ImageError(kErrorNotAnImage, "Not a PNG file: " + ReadableName(path));
   const auto corrupt = [&path](const std::string& why) {
-    return ImageError(kErrorDecodeFailed, "Cannot read the texts of " + path + ": " + why);
+    return ImageError(kErrorDecodeFailed, "Cannot read the texts of " + ReadableName(path) + ": " + why);
   };
   // The chunks are walked without decoding a pixel: text may stand before
   // or after the pixel data, and a recipe is read from pictures of any size.
@@ -119,11 +121,11 @@ TextEntries ReadPngTexts(const std::string& path) {
 }
 
 std::string FileSha256(const std::string& path) {
-  QFile file(QString::fromStdString(path));
-  OpenForReading(file, path);
+  RegularFile file(path);
   QCryptographicHash hash(QCryptographicHash::Sha256);
-  if (!hash.addData(&file)) {
-    throw ImageError(kErrorFileAccess, "Cannot read " + path + ": " + file.errorString().toStdString());
+  std::vector<char> block(1 << 16);
+  while (const std::size_t got = file.Read(block.data(), block.size())) {
+    hash.addData(QByteArrayView(block.data(), static_cast<qsizetype>(got)));
   }
   return hash.result().toHex().toStdString();
 }
@@ -137,6 +139,13 @@ std::string PictureSha256(const Picture& picture) {
     hash.addData(QByteArrayView(reinterpret_cast<const char*>(pixels.constScanLine(y)), rowBytes));
   }
   return hash.result().toHex().toStdString();
+}
+
+std::string BytesSha256(std::string_view bytes) {
+  return QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                                  QCryptographicHash::Sha256)
+      .toHex()
+      .toStdString();
 }
 
 }  // namespace pictovance

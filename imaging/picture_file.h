@@ -9,18 +9,20 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "imaging/image.h"
 
 namespace pictovance {
 
 // The text chunks of the PNG file at path, in the order Qt reports them.
-// Errors: kErrorFileNotFound, kErrorFileAccess, kErrorNotAnImage (the file
-// does not start with the PNG signature), kErrorDecodeFailed.
+// Only a regular file is read (imaging/source_file.h). Errors:
+// kErrorFileNotFound, kErrorFileAccess, kErrorNotAnImage (the file does not
+// start with the PNG signature), kErrorDecodeFailed.
 TextEntries ReadPngTexts(const std::string& path);
 
 // The SHA-256 of the file's bytes as 64 lower-case hexadecimal digits.
-// Errors: kErrorFileNotFound, kErrorFileAccess.
+// Only a regular file is read. Errors: kErrorFileNotFound, kErrorFileAccess.
 std::string FileSha256(const std::string& path);
 
 // The SHA-256 of a picture's pixels as 64 lower-case hexadecimal digits:
@@ -29,5 +31,7 @@ std::string FileSha256(const std::string& path);
 // digits whatever file held them; this names a picture that came without a
 // file (pasted from the clipboard). A null picture hashes as "0x0\n".
 std::string PictureSha256(const Picture& picture);
+// The same for bytes already read.
+std::string BytesSha256(std::string_view bytes);
 
 }  // namespace pictovance

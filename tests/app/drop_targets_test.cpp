@@ -17,6 +17,7 @@ class DropTargetsTest : public QObject {
  private slots:
   void droppedFiles_data();
   void droppedFiles();
+  void nameThatIsNotUtf8KeepsItsBytes();
   void loadingFieldTakesNoText();
   void refusingTargetStopsTheDrag();
 };
@@ -58,6 +59,15 @@ void DropTargetsTest::droppedFiles() {
   QStringList got;
   for (const std::string& file : *list) got << QString::fromStdString(file);
   QCOMPARE(got, files);
+}
+
+// A file manager writes a name that is not UTF-8 as escaped bytes.
+void DropTargetsTest::nameThatIsNotUtf8KeepsItsBytes() {
+  QMimeData data;
+  data.setData(QStringLiteral("text/uri-list"), "file:///pictures/latin%E9.png\r\n");
+  const DroppedFileList list = DroppedFiles(&data);
+  QVERIFY(list.has_value());
+  QCOMPARE(*list, std::vector<std::string>{"/pictures/latin\xE9.png"});
 }
 
 // A text box that loads drops keeps its text and reports the drop instead.

@@ -4,6 +4,8 @@
 
 #include "app/main_window.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -179,6 +181,7 @@ class MainWindowTest : public QObject {
   void drops_data();
   void drops();
   void dropWithoutFiles();
+  void droppedPipeIsRefusedWithoutWaiting();
   void freeSizeDropsSetResolution();
 
   void saveWritesResultAndPaintsNext();
@@ -939,7 +942,8 @@ void MainWindowTest::drops() {
   QCOMPARE(m_window->State().SourceCount, loads ? 2 : 0);
   QCOMPARE(TextOf(Control("lblFilecnt")),
            loads ? QStringLiteral("Files loaded: 2") : QStringLiteral("Files loaded: 0"));
-  QCOMPARE(TextOf(Control("lblWait")), QString());
+  // Once the drop is over, the last file that was not loaded says why.
+  QCOMPARE(TextOf(Control("lblWait")), loads ? QStringLiteral("Error: file not found") : QString());
   QCOMPARE(TextOf(Control("txtW")), fieldText);  // no path typed into a field
   QVERIFY2(!m_window->State().Busy, "Busy left set");
 }
@@ -953,6 +957,19 @@ void MainWindowTest::dropWithoutFiles() {
   QCOMPARE(TextOf(Control("txtW")), QStringLiteral("800"));
   QCOMPARE(TextOf(Control("lblWait")), QString());
   QCOMPARE(m_window->State().SourceCount, 0);
+}
+
+// A named pipe nobody writes to would hold the window forever if it were
+// opened for reading; it is refused at once, and the status line says so.
+void MainWindowTest::droppedPipeIsRefusedWithoutWaiting() {
+  const QString pipe = m_data.filePath(QStringLiteral("pipe.png"));
+  QVERIFY2(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0, "cannot make a named pipe");
+  std::unique_ptr<QMimeData> data(FileDrag({pipe, m_wide}));
+  DragAndDrop(m_window.get(), CentreOf(Preview()), *data);
+  QCOMPARE(m_window->State().SourceCount, 1);
+  QCOMPARE(TextOf(Control("lblWait")), QStringLiteral("Error: file cannot be read"));
+  QVERIFY2(Control("lblWait")->toolTip().contains(QLatin1String("named pipe")),
+           qPrintable(Control("lblWait")->toolTip()));
 }
 
 void MainWindowTest::freeSizeDropsSetResolution() {

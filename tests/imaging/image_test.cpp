@@ -681,6 +681,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"missing", [](const fs::path&) {}, kErrorFileNotFound},
         BadFile{"empty", [](const fs::path& p) { WriteText(p, ""); }, kErrorNotAnImage},
         BadFile{"text", [](const fs::path& p) { WriteText(p, "just some words\n"); }, kErrorNotAnImage},
+        // Found by the fuzzer: the format was told by reading past the end.
+        BadFile{"riff_cut_before_its_form", [](const fs::path& p) { WriteText(p, "RIFF\x01\x02\x03"); },
+                kErrorNotAnImage},
         BadFile{"folder", [](const fs::path& p) { fs::create_directory(p); }, kErrorFileAccess},
         BadFile{"truncated_png", CutOff("PNG"), kErrorDecodeFailed},
         BadFile{"truncated_jpeg", CutOff("JPEG"), kErrorDecodeFailed},

@@ -8,6 +8,7 @@
 #include "canvas/sources.h"
 #include "generator/headless_form.h"
 #include "imaging/picture_file.h"
+#include "imaging/source_file.h"
 #include "tools/render/batch.h"
 
 namespace pictovance::render {
@@ -45,7 +46,7 @@ std::vector<std::string> MatchSources(const Recipe& recipe, const std::vector<st
     } catch (const ImageError& error) {
       throw Refusal{"cannot use the source " + Quoted(path) + ": " + error.Description()};
     }
-    byName.emplace(std::filesystem::path(path).filename().string(), path);
+    byName.emplace(ReadableName(std::filesystem::path(path).filename().string()), path);
   }
   // A pasted source had no file: any given file that decodes to its pixels
   // is it. Decoded only when the recipe has one.

@@ -9,12 +9,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -31,12 +33,28 @@ namespace {
 // Written by the signal handler: a lock-free atomic is safe to store there.
 std::atomic<int> g_stopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
+// Until the first file is written, a stop signal ends the process at once:
+// a decoder may run for seconds and reads no flag.
+std::atomic<bool> g_betweenPictures{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+std::atomic<int> g_stopLineFd{STDERR_FILENO};
 
-extern "C" void OnStopSignal(int signal) { g_stopSignal.store(signal, std::memory_order_relaxed); }
+extern "C" void OnStopSignal(int signal) {
+  if (!g_betweenPictures.load(std::memory_order_relaxed)) {
+    // Only async-signal-safe calls: one line, then the end.
+    static const char kLine[] = "pictovance-render: interrupted\n";
+    [[maybe_unused]] const ssize_t ignored = ::write(g_stopLineFd.load(), kLine, sizeof kLine - 1);
+    ::_exit(128 + signal);
+  }
+  g_stopSignal.store(signal, std::memory_order_relaxed);
+}
 
 // The main thread wakes this often to look for a stop signal and to redraw
 // the progress bar.
 constexpr auto kWakeInterval = std::chrono::milliseconds(100);
+// Pictures being painted when a stop signal comes are finished if they
+// finish within this; otherwise the process ends without them.
+constexpr auto kStopGrace = std::chrono::milliseconds(700);
 
 struct CanvasSize {
   std::uint64_t width;
@@ -152,10 +170,24 @@ int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream
   std::int64_t written = 0;
   bool outputClosed = false;
   std::vector<std::filesystem::path> ready;
+  std::optional<std::chrono::steady_clock::time_point> stopSeen;
   std::unique_lock lock(mutex);
   for (;;) {
     changed.wait_for(lock, kWakeInterval);
     const bool finished = running == 0;
+    if (!stopSeen && g_stopSignal.load(std::memory_order_relaxed) != 0) {
+      stopSeen = std::chrono::steady_clock::now();
+    }
+    if (!finished && stopSeen && std::chrono::steady_clock::now() - *stopSeen > kStopGrace) {
+      // A large picture can take far longer than anyone waits for Ctrl+C:
+      // what is complete has been printed, and a picture still in work
+      // has no file under its name yet.
+      lock.unlock();
+      out.flush();
+      meter.Finish(written, true);
+      std::cerr << "pictovance-render: stopped; pictures still being painted were dropped" << std::endl;
+      std::_Exit(128 + g_stopSignal.load());
+    }
     // Paths go out in index order; once every worker has ended, a picture
     // that failed leaves a gap that no later one waits for.
     for (auto it = done.begin(); it != done.end() && (finished || it->first == printed);
@@ -187,6 +219,10 @@ int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream
   if (signal != 0) return 128 + signal;
   return failure.empty() ? 0 : 1;
 }
+
+void StopLineGoesTo(int fd) { g_stopLineFd = fd; }
+
+void StopBetweenPictures() { g_betweenPictures = true; }
 
 void CatchStopSignals() {
   struct sigaction action {};

@@ -13,8 +13,9 @@
 // Each file is complete (written, flushed, then given a free name in one
 // step) before its path is handed on; paths are printed in index
 // order. A stop signal (SIGINT, SIGTERM) ends a batch between pictures: none
-// is begun after it, those being painted are finished and saved, and the run
-// ends with 128 + the signal's number.
+// is begun after it, those being painted are finished and saved when that
+// takes less than a second (else the process ends without them), and the
+// run ends with 128 + the signal's number.
 //
 // What it does not promise: file names (they follow the clock) or the order
 // in which files appear in the folder.
@@ -69,15 +70,28 @@ std::filesystem::path RenderPicture(Painter& painter, std::uint64_t runSeed, std
 // that stopped the batch (SIGPIPE when out could no longer be written).
 int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream& out);
 
-// Makes SIGINT and SIGTERM stop a batch between pictures instead of ending
-// the process, and SIGPIPE do nothing, from now on; call before anything is
-// written.
+// Catches SIGINT and SIGTERM, and makes SIGPIPE do nothing, from now on;
+// call first. Until StopBetweenPictures is called, a stop signal ends the
+// process at once with one line on stderr and 128 + the signal's number:
+// nothing has been written yet, and loading sources can take seconds in a
+// decoder that reads no flag.
 void CatchStopSignals();
 
 // Creates folder if it is missing and proves that a picture can be written
 // into it, leaving nothing there. Returns what keeps the folder from being
 // used, one line for the user, or "" when it can be.
 std::string PrepareOutFolder(const std::filesystem::path& folder);
+
+// The descriptor the line of a stop signal that ends the process goes to
+// (STDERR_FILENO unless stderr is being caught elsewhere).
+void StopLineGoesTo(int fd);
+
+// From now on a stop signal stops a batch between pictures: none is begun
+// after it, and those being painted are finished if they finish within
+// about a second; otherwise the process ends without them (a picture has
+// no file under its name until it is complete). Call before the first file
+// is written.
+void StopBetweenPictures();
 
 // The number of processors this process may run on.
 int DefaultJobs();

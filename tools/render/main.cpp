@@ -14,6 +14,7 @@
 #include <iostream>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,8 +26,10 @@
 #include "generator/form.h"
 #include "generator/headless_form.h"
 #include "imaging/heap.h"
+#include "imaging/source_file.h"
 #include "tools/render/again.h"
 #include "tools/render/batch.h"
+#include "tools/render/caught_stderr.h"
 #include "tools/render/wallpaper.h"
 
 namespace pv = pictovance;
@@ -93,7 +96,10 @@ const char kUsage[] =
     "\n"
     "Paths are printed in picture order, each once its file is complete.\n"
     "Ctrl+C or SIGTERM stops between pictures: those being painted are\n"
-    "finished, no partial file stays, and the exit status is 130 (143).\n";
+    "finished when that takes less than a second, no partial file stays, and\n"
+    "the exit status is 130 (143). While sources load, it ends at once.\n"
+    "Sources are PNG, JPEG, BMP, GIF, TIFF, WebP or SVG files; only regular\n"
+    "files are read, and an SVG is drawn without any file or URL it names.\n";
 
 struct Options {
   int width = 800;
@@ -219,8 +225,15 @@ Options ParseArguments(const std::vector<std::string_view>& args) {
   return options;
 }
 
-// The options given that a mode (--again, --recipe, --wallpaper) does not use; it takes
-// only mode and those in uses.
+// A refusal with the first line a library wrote meanwhile, unless the
+// refusal already quotes one.
+std::string WithDetail(const std::string& line, const std::string& detail) {
+  if (detail.empty() || line.empty() || line.back() == ')') return line;
+  return line + " (" + detail + ")";
+}
+
+// The options given that a mode (--again, --recipe, --wallpaper) does not
+// use; it takes only mode and those in uses.
 std::string Unused(const Options& options, std::string_view mode, std::vector<std::string_view> uses) {
   uses.push_back(mode);
   std::vector<std::string> unused;
@@ -292,7 +305,18 @@ int main(int argc, char** argv) {
   if (options.again) {
     pv::render::AgainRequest request{*options.again, options.sources, std::nullopt, options.out};
     if (options.sizeGiven) request.size = std::make_pair(options.width, options.height);
-    return pv::render::PaintAgain(request, std::cout, std::cerr);
+    std::ostringstream refusal;
+    int status = 0;
+    std::string chatter;
+    {
+      pv::render::CaughtStderr caught;
+      status = pv::render::PaintAgain(request, std::cout, refusal);
+      chatter = caught.Release();
+    }
+    std::string line = refusal.str();
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    if (!line.empty()) std::cerr << WithDetail(line, chatter) << "\n";
+    return status;
   }
 
   pv::HeadlessForm form(options.effects);
@@ -302,12 +326,21 @@ int main(int argc, char** argv) {
     // both sides above 0 fit every source to the size, a side of 0 lets
     // the sources decide it.
     pv::Set(state, form, std::to_string(options.width), std::to_string(options.height));
+    pv::render::CaughtStderr caught;
     for (const std::string& source : options.sources) {
       std::string problem;
       if (pv::LoadSourcePicture(state, form, source, problem) != 0) {
-        throw UsageError("cannot use the source \"" + source + "\": " + problem);
+        const std::string chatter = caught.Release();
+        throw UsageError("cannot use the source \"" + pv::ReadableName(source) +
+                         "\": " + WithDetail(problem, chatter));
       }
     }
+    caught.Release();
+    // Nothing has been written so far, so a stop signal ended the process
+    // at once. A batch from here on stops between pictures; the one
+    // wallpaper still ends at once, since a picture has no file under its
+    // name until it is complete.
+    if (!options.wallpaper) pv::render::StopBetweenPictures();
     if (const std::string problem = pv::render::PrepareOutFolder(options.out); !problem.empty()) {
       throw UsageError(problem);
     }
