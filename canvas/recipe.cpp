@@ -8,6 +8,7 @@
 #include "canvas/result_file.h"
 #include "canvas/whole_number.h"
 #include "generator/driver.h"
+#include "imaging/source_file.h"
 
 namespace pictovance {
 
@@ -48,7 +49,8 @@ std::string SizeText(std::int32_t width, std::int32_t height) {
 }
 
 RecipeError Malformed(const std::string& key, const std::string& value) {
-  return RecipeError("the recipe's \"" + key + "\" cannot be read: \"" + PrintableText(value) + "\"");
+  return RecipeError("the recipe's \"" + key + "\" cannot be read: \"" + ReadableName(value, kMessageChars) +
+                     "\"");
 }
 
 // What a size read from a recipe may be: sides set by the size fields are
@@ -170,7 +172,7 @@ Recipe ParseRecipe(const TextEntries& texts) {
     if (!key.starts_with("Pictovance ") && key != kSoftwareKey && key != kCreatedKey) continue;
     for (std::size_t later = k + 1; later < texts.size(); ++later) {
       if (texts[later].first == key) {
-        throw RecipeError("the recipe gives \"" + PrintableText(key) + "\" more than once");
+        throw RecipeError("the recipe gives \"" + ReadableName(key, kMessageChars) + "\" more than once");
       }
     }
   }
@@ -248,12 +250,13 @@ Recipe ParseRecipe(const TextEntries& texts) {
 
 std::string DescribeRecipe(const Recipe& recipe) {
   std::ostringstream out;
-  out << "painted by " << PrintableText(recipe.software)
-      << (recipe.created.empty() ? "" : " at " + PrintableText(recipe.created)) << ", recipe format "
-      << recipe.version << "\n";
+  out << "painted by " << ReadableName(recipe.software, kMessageChars)
+      << (recipe.created.empty() ? "" : " at " + ReadableName(recipe.created, kMessageChars))
+      << ", recipe format " << recipe.version << "\n";
   out << "seed " << recipe.seed << "\n";
   out << "size " << SizeText(recipe.width, recipe.height);
-  if (recipe.paintedWidth > 0 && (recipe.paintedWidth != recipe.width || recipe.paintedHeight != recipe.height)) {
+  if (recipe.paintedWidth > 0 &&
+      (recipe.paintedWidth != recipe.width || recipe.paintedHeight != recipe.height)) {
     out << ", painted " << SizeText(recipe.paintedWidth, recipe.paintedHeight);
   }
   out << "\n";
@@ -266,64 +269,11 @@ std::string DescribeRecipe(const Recipe& recipe) {
       << recipe.backColour << ")\n";
   for (std::size_t k = 0; k < recipe.sources.size(); ++k) {
     const SourceFile& s = recipe.sources[k];
-    out << "source " << k + 1 << ": " << PrintableText(s.name, 255) << ", "
+    out << "source " << k + 1 << ": " << ReadableName(s.name, 255) << ", "
         << (s.pasted ? "pasted, pixels SHA-256 " : std::to_string(s.bytes) + " bytes, SHA-256 ") << s.sha256
         << ", " << (s.fitted ? "fitted to " : "free within ") << SizeText(s.limitW, s.limitH) << "\n";
   }
   return out.str();
-}
-
-std::string PrintableText(std::string_view text, std::size_t maxChars) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  const auto escape = [&out](unsigned char byte) {
-    out += "\\x";
-    out += kHex[byte >> 4];
-    out += kHex[byte & 15];
-  };
-  std::size_t chars = 0;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    if (chars == maxChars) {
-      out += "... (" + std::to_string(text.size()) + " bytes in all)";
-      break;
-    }
-    const auto lead = static_cast<unsigned char>(text[at]);
-    // The length of a well-formed UTF-8 sequence starting here, or 0.
-    std::size_t length = 0;
-    std::uint32_t code = 0;
-    if (lead < 0x80) {
-      length = 1;
-      code = lead;
-    } else if (lead >= 0xC2 && lead <= 0xF4) {
-      length = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-      code = lead & (lead < 0xE0 ? 0x1F : lead < 0xF0 ? 0x0F : 0x07);
-      for (std::size_t k = 1; k < length; ++k) {
-        const auto next = at + k < text.size() ? static_cast<unsigned char>(text[at + k]) : 0;
-        if ((next & 0xC0) != 0x80) {
-          length = 0;
-          break;
-        }
-        code = code << 6 | (next & 0x3F);
-      }
-      // Overlong forms, surrogates and code points beyond Unicode.
-      if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
-          (length == 4 && (code < 0x10000 || code > 0x10FFFF))) {
-        length = 0;
-      }
-    }
-    const bool control = length != 0 && (code < 0x20 || (code >= 0x7F && code < 0xA0));
-    if (length == 0 || control) {
-      for (std::size_t k = 0; k < std::max<std::size_t>(length, 1); ++k) escape(static_cast<unsigned char>(text[at + k]));
-      at += std::max<std::size_t>(length, 1);
-    } else {
-      if (code == '\\') out += '\\';
-      out.append(text.substr(at, length));
-      at += length;
-    }
-    ++chars;
-  }
-  return out;
 }
 
 std::optional<Recipe> PaintPicture(FormState& state, Form& form, std::uint64_t seed) {

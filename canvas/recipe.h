@@ -81,10 +81,9 @@ Recipe ParseRecipe(const TextEntries& texts);
 // A few readable lines, each ending in a line break.
 std::string DescribeRecipe(const Recipe& recipe);
 
-// text fit for one line of a message: bytes that are not printable UTF-8
-// (controls, broken sequences) written as \xNN, and cut after maxChars
-// characters with the total length said.
-std::string PrintableText(std::string_view text, std::size_t maxChars = 64);
+// How much of a value a message quotes (imaging/source_file.h's
+// ReadableName escapes and cuts it).
+inline constexpr std::size_t kMessageChars = 64;
 
 // Paints a picture as GeneratePicture does, from a generator seeded with
 // seed alone, and attaches its recipe to state.Result. Returns the recipe,

@@ -93,10 +93,15 @@ void RefuseUnlessRegular(const struct stat& info, const std::string& path) {
 
 }  // namespace
 
-std::string ReadableName(std::string_view name) {
+std::string ReadableName(std::string_view name, std::size_t maxChars) {
   std::string out;
-  out.reserve(name.size());
-  while (!name.empty()) {
+  out.reserve(std::min(name.size(), maxChars));
+  const std::size_t total = name.size();
+  for (std::size_t chars = 0; !name.empty(); ++chars) {
+    if (chars == maxChars) {
+      out += "... (" + std::to_string(total) + " bytes in all)";
+      break;
+    }
     char32_t code = 0;
     const std::size_t length = Utf8Sequence(name, code);
     if (length == 0) {

@@ -25,8 +25,10 @@ namespace pictovance {
 // The name as a message shows it: valid UTF-8 stays as it is, while a byte
 // that is not valid UTF-8 is written \xE9, and control characters (and the
 // characters that reorder or break a line of text) as \n, \t, \x01 or
-// \u202E, so that a message stays one readable line.
-std::string ReadableName(std::string_view name);
+// \u202E, so that a message stays one readable line. A text of more than
+// maxChars characters (an escape counts as one) is cut there, and
+// "... (N bytes in all)" says how long it was.
+std::string ReadableName(std::string_view name, std::size_t maxChars = std::string_view::npos);
 
 // The largest file ReadSourceFile reads into memory: 512 MiB, above any
 // picture of up to kMaxLoadPixels that a camera or an editor writes.

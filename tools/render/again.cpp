@@ -24,7 +24,7 @@ struct Refusal {
 };
 
 // Names from a recipe or the command line, quoted and made safe to print.
-std::string Quoted(const std::string& text) { return "\"" + PrintableText(text, 255) + "\""; }
+std::string Quoted(const std::string& text) { return "\"" + ReadableName(text, 255) + "\""; }
 
 Recipe ReadRecipe(const std::string& file) {
   try {

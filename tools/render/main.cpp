@@ -282,10 +282,11 @@ int main(int argc, char** argv) {
       const std::string unused = Unused(options, "--recipe", {});
       if (!unused.empty()) throw UsageError("--recipe only prints the recipe: " + unused + " not apply");
     } else if (options.wallpaper) {
-      const std::string unused = Unused(options, "--wallpaper",
-                                        {"--size", "--seed", "--source", "--out", "--effects", "--no-effects",
-                                         "--quiet", "--keep"});
-      if (!unused.empty()) throw UsageError("--wallpaper paints and sets one picture: " + unused + " not apply");
+      const std::string unused =
+          Unused(options, "--wallpaper",
+                 {"--size", "--seed", "--source", "--out", "--effects", "--no-effects", "--quiet", "--keep"});
+      if (!unused.empty())
+        throw UsageError("--wallpaper paints and sets one picture: " + unused + " not apply");
     }
     if (options.keep && !options.wallpaper) throw UsageError("--keep goes with --wallpaper only");
     if (options.wallpaper) {
