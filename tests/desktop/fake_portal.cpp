@@ -40,9 +40,13 @@ class FakeWallpaperPortal : public QObject {
     for (auto option = options.begin(); option != options.end(); ++option) {
       fields << option.key() + QLatin1Char('=') + option.value().toString();
     }
+    // Each record is closed (so written out) before the answer goes back:
+    // the caller reads it as soon as it has the answer.
     QFile call(m_recordDir + QStringLiteral("/call"));
-    if (call.open(QIODevice::Append))
+    if (call.open(QIODevice::Append)) {
       call.write((fields.join(QLatin1Char(' ')) + QLatin1Char('\n')).toUtf8());
+      call.close();
+    }
 
     QByteArray bytes;
     char buffer[65536];
@@ -52,7 +56,10 @@ class FakeWallpaperPortal : public QObject {
       bytes.append(buffer, got);
     }
     QFile received(m_recordDir + QStringLiteral("/received.png"));
-    if (received.open(QIODevice::WriteOnly)) received.write(bytes);
+    if (received.open(QIODevice::WriteOnly)) {
+      received.write(bytes);
+      received.close();
+    }
 
     QString sender = message.service().mid(1);
     sender.replace(QLatin1Char('.'), QLatin1Char('_'));
