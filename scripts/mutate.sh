@@ -108,10 +108,9 @@ fi
 
 # --- The scratch tree and its build ------------------------------------------
 mkdir -p "$scratch/logs"
-# Tracked and new files as they are now, build folders left out; times are
-# kept, so only what changed since the last run is built again.
-(cd "$root" && git ls-files -z --cached --others --exclude-standard | tar -cf - --null -T - --ignore-failed-read 2>/dev/null) |
-  tar -xf - -C "$scratch"
+# The files as they are now, build folders left out; times are kept, so
+# only what changed since the last run is built again.
+tar -cf - -C "$root" --exclude='./build*' --exclude=./.git --exclude=./.cache . | tar -xf - -C "$scratch"
 cd "$scratch"
 launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
