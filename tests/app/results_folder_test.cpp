@@ -174,19 +174,25 @@ void ResultsFolderTest::savesWhereItCanWrite() {
 
 void ResultsFolderTest::installedCopiesSaveIntoPictures_data() {
   QTest::addColumn<QString>("programFolder");  // "@" stands for a writable temporary folder
-  QTest::addColumn<bool>("desktopEntryBeside");
+  QTest::addColumn<QString>("entryBeside");  // a desktop entry in ../share/applications, or none
   QTest::addColumn<bool>("installed");
-  QTest::newRow("/usr/bin") << "/usr/bin" << false << true;
-  QTest::newRow("/usr/local/bin") << "/usr/local/bin" << false << true;
-  QTest::newRow("/opt/pictovance/bin") << "/opt/pictovance/bin" << false << true;
-  QTest::newRow("/bin") << "/bin" << false << true;
-  QTest::newRow("/sbin") << "/sbin" << false << true;
-  QTest::newRow("/lib/pictovance") << "/lib/pictovance" << false << true;
-  QTest::newRow("/usr/../usr/bin") << "/usr/../usr/bin" << false << true;
-  QTest::newRow("~/.local/bin, installed there") << "@/.local/bin" << true << true;
-  QTest::newRow("a build folder") << "@/build/app" << false << false;
-  QTest::newRow("a portable copy in a bin folder") << "@/portable/bin" << false << false;
-  QTest::newRow("/usrlocal/bin, no system folder") << "@/usrlocal/bin" << false << false;
+  QTest::addColumn<QString>("linkTo");  // the program folder is a symbolic link to this folder
+  const QString none;
+  const QString own = QStringLiteral("io.github.pictovance.Pictovance.desktop");
+  QTest::newRow("/usr/bin") << "/usr/bin" << none << true << none;
+  QTest::newRow("/usr/local/bin") << "/usr/local/bin" << none << true << none;
+  QTest::newRow("/opt/pictovance/bin") << "/opt/pictovance/bin" << none << true << none;
+  QTest::newRow("/bin") << "/bin" << none << true << none;
+  QTest::newRow("/sbin") << "/sbin" << none << true << none;
+  QTest::newRow("/lib/pictovance") << "/lib/pictovance" << none << true << none;
+  QTest::newRow("/usr/../usr/bin") << "/usr/../usr/bin" << none << true << none;
+  QTest::newRow("~/.local/bin, installed there") << "@/.local/bin" << own << true << none;
+  QTest::newRow("a link into /usr") << "@/linked" << none << true << "/usr/bin";
+  QTest::newRow("a build folder") << "@/build/app" << none << false << none;
+  QTest::newRow("a portable copy in a bin folder") << "@/portable/bin" << none << false << none;
+  QTest::newRow("a bin folder beside other programs' entries")
+      << "@/other/bin" << "org.example.Other.desktop" << false << none;
+  QTest::newRow("/usrlocal/bin, no system folder") << "@/usrlocal/bin" << none << false << none;
 }
 
 // Whoever runs it, root included (the suite runs as root in CI): an
@@ -194,15 +200,18 @@ void ResultsFolderTest::installedCopiesSaveIntoPictures_data() {
 // into its own, and a build folder or portable copy keeps saving beside it.
 void ResultsFolderTest::installedCopiesSaveIntoPictures() {
   QFETCH(QString, programFolder);
-  QFETCH(bool, desktopEntryBeside);
+  QFETCH(QString, entryBeside);
   QFETCH(bool, installed);
+  QFETCH(QString, linkTo);
   programFolder.replace(QLatin1Char('@'), m_home);
-  if (programFolder.startsWith(m_home)) {
+  if (!linkTo.isEmpty()) {
+    QVERIFY(QFile::link(linkTo, programFolder));
+  } else if (programFolder.startsWith(m_home)) {
     QVERIFY(QDir().mkpath(programFolder));
-    if (desktopEntryBeside) {
+    if (!entryBeside.isEmpty()) {
       const QString applications = programFolder + QStringLiteral("/../share/applications");
       QVERIFY(QDir().mkpath(applications));
-      QFile entry(applications + QStringLiteral("/io.github.pictovance.Pictovance.desktop"));
+      QFile entry(applications + QLatin1Char('/') + entryBeside);
       QVERIFY(entry.open(QIODevice::WriteOnly));
     }
   }
