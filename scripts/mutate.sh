@@ -140,7 +140,7 @@ suite_targets() {
     done
   return 0
 }
-failed_tests() { sed -n '/tests FAILED/,$p' "$1" | grep -oE '[0-9]+ - [^ ]+ \(' || true; }
+failed_tests() { sed -n '/tests FAILED/,$p' "$1" | grep -oE '[0-9]+ - [^ ]+' | sed -E 's/^[0-9]+ - //' || true; }
 
 if [ "$baseline" = 1 ]; then
   pattern=""
@@ -197,14 +197,14 @@ for k in "${!ids[@]}"; do
   counted[$folder]=$((counted[$folder] + 1))
   if ! run_ctest "$log" -R "${suites[$k]}"; then
     caught[$folder]=$((caught[$folder] + 1))
-    failed=$(failed_tests "$log" | sed -E 's/^[0-9]+ - //; s/ \($//' | head -n 3 | paste -sd ' ')
+    failed=$(failed_tests "$log" | head -n 3 | paste -sd ' ')
     printf '%-11s %-34s %s\n' caught "$fault" "$failed"
   elif ! cmake --build build -j"$jobs" >>"$log" 2>&1; then
     printf '%-11s %-34s %s\n' ERROR "$fault" "does not build (see $log)"
     errors=$((errors + 1)); counted[$folder]=$((counted[$folder] - 1))
   elif ! run_ctest "$log.all"; then
     caught[$folder]=$((caught[$folder] + 1))
-    failed=$(failed_tests "$log.all" | sed -E 's/^[0-9]+ - //; s/ \($//' | head -n 3 | paste -sd ' ')
+    failed=$(failed_tests "$log.all" | head -n 3 | paste -sd ' ')
     printf '%-11s %-34s %s\n' caught "$fault" "only by other suites: $failed"
   else
     printf '%-11s %-34s %s\n' MISSED "$fault" "(suites: ${suites[$k]})"
