@@ -160,7 +160,9 @@ restore() {
   if [ -n "$current" ]; then cat "$current.orig" >"$current" && rm -f "$current.orig"; fi
   current=""
 }
-trap restore EXIT INT TERM
+trap restore EXIT
+trap 'restore; exit 130' INT
+trap 'restore; exit 143' TERM
 
 declare -A caught counted
 folders=()
