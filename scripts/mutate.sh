@@ -108,9 +108,15 @@ fi
 
 # --- The scratch tree and its build ------------------------------------------
 mkdir -p "$scratch/logs"
-# The files as they are now, build folders left out; times are kept, so
-# only what changed since the last run is built again.
-tar -cf - -C "$root" --exclude='./build*' --exclude=./.git --exclude=./.cache . | tar -xf - -C "$scratch"
+# The files as they are now, build folders left out. Only files whose bytes
+# differ are copied, with a fresh time: make then builds what changed since
+# the last run, and never keeps an object built from a fault.
+(cd "$root" && find . \( -path './build*' -o -path ./.git -o -path ./.cache \) -prune -o -type f -print) |
+  while IFS= read -r name; do
+    if ! cmp -s "$root/$name" "$scratch/$name"; then
+      mkdir -p "$scratch/$(dirname "$name")" && cp "$root/$name" "$scratch/$name"
+    fi
+  done
 cd "$scratch"
 launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi

@@ -193,6 +193,9 @@ void ResultsFolderTest::installedCopiesSaveIntoPictures_data() {
   QTest::newRow("/usr/../usr/bin") << "/usr/../usr/bin" << none << true << none;
   QTest::newRow("~/.local/bin, installed there") << "@/.local/bin" << own << true << none;
   QTest::newRow("a link into /usr") << "@/linked" << none << true << "/usr/bin";
+  // /opt itself can be written by root, so only its being a system folder
+  // sends the pictures elsewhere.
+  QTest::newRow("a link to /opt") << "@/to-opt" << none << true << "/opt";
   QTest::newRow("a build folder") << "@/build/app" << none << false << none;
   QTest::newRow("a portable copy in a bin folder") << "@/portable/bin" << none << false << none;
   QTest::newRow("a bin folder beside other programs' entries")
