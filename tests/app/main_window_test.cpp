@@ -168,6 +168,7 @@ class MainWindowTest : public QObject {
   void setAppliesFields_data();
   void setAppliesFields();
   void randomizeShowsPictureOfInnerSize();
+  void previewBackgroundIsTheAreasOwn();
   void generationErrorShownInStatus();
   void aboutToggleKeepsPicture();
   void finishedGenerationClosesAbout();
@@ -749,6 +750,22 @@ void MainWindowTest::randomizeShowsPictureOfInnerSize() {
     QVERIFY2(screen.pixel(inner + p) == shown.pixel(p),
              qPrintable(QStringLiteral("pixel %1,%2 differs").arg(p.x()).arg(p.y())));
   }
+}
+
+// The preview pads with the preview area's own background, kept in its tag
+// as 0xBBGGRR: here a colour whose red and blue differ.
+void MainWindowTest::previewBackgroundIsTheAreasOwn() {
+  const QPalette saved = QApplication::palette();
+  QPalette tinted = saved;
+  for (const auto role : {QPalette::Button, QPalette::Window, QPalette::Base})
+    tinted.setColor(role, QColor(0x10, 0x20, 0x30));
+  QApplication::setPalette(tinted);
+  Random rng(1);
+  rng.Script({0.9});
+  TestWindow window(rng, m_results->path().toStdString());
+  window.Start();
+  QApplication::setPalette(saved);
+  QCOMPARE(QString::fromStdString(window.PreviewTag()), QString::number(0x10 + 0x20 * 256 + 0x30 * 65536));
 }
 
 void MainWindowTest::generationErrorShownInStatus() {

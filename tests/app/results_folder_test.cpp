@@ -142,12 +142,15 @@ void ResultsFolderTest::PaintAndSave(MainWindow& window) {
 
 void ResultsFolderTest::savesWhereItCanWrite_data() {
   QTest::addColumn<bool>("programFolderWritable");
-  QTest::newRow("a build folder or a portable copy") << true;
-  QTest::newRow("an installed program") << false;
+  QTest::addColumn<bool>("openedFirst");  // DIR before the first Save, or after it
+  QTest::newRow("a build folder or a portable copy") << true << true;
+  QTest::newRow("an installed program") << false << true;
+  QTest::newRow("an installed program, saving first") << false << false;
 }
 
 void ResultsFolderTest::savesWhereItCanWrite() {
   QFETCH(bool, programFolderWritable);
+  QFETCH(bool, openedFirst);
   const QString program = m_home + QStringLiteral("/program");
   QVERIFY(QDir().mkpath(program));
   if (!programFolderWritable && !MakeReadOnly(program)) {
@@ -157,9 +160,11 @@ void ResultsFolderTest::savesWhereItCanWrite() {
   const QString expected = programFolderWritable ? program : pictures;
 
   auto window = OpenWindow(program);
-  window->findChild<QPushButton*>(QStringLiteral("cmdDIR"))->click();
+  // Whichever comes first makes the pictures folder.
+  if (openedFirst) window->findChild<QPushButton*>(QStringLiteral("cmdDIR"))->click();
   PaintAndSave(*window);
   QCOMPARE(window->findChild<QLabel*>(QStringLiteral("lblWait"))->text(), QString());
+  if (!openedFirst) window->findChild<QPushButton*>(QStringLiteral("cmdDIR"))->click();
   QCOMPARE(FilesIn(expected).size(), 1);
   QVERIFY2(FilesIn(expected).first().endsWith(QLatin1String(".png")), qPrintable(FilesIn(expected).first()));
   if (programFolderWritable) {
@@ -174,19 +179,28 @@ void ResultsFolderTest::savesWhereItCanWrite() {
 
 void ResultsFolderTest::installedCopiesSaveIntoPictures_data() {
   QTest::addColumn<QString>("programFolder");  // "@" stands for a writable temporary folder
-  QTest::addColumn<bool>("desktopEntryBeside");
+  QTest::addColumn<QString>("entryBeside");  // a desktop entry in ../share/applications, or none
   QTest::addColumn<bool>("installed");
-  QTest::newRow("/usr/bin") << "/usr/bin" << false << true;
-  QTest::newRow("/usr/local/bin") << "/usr/local/bin" << false << true;
-  QTest::newRow("/opt/pictovance/bin") << "/opt/pictovance/bin" << false << true;
-  QTest::newRow("/bin") << "/bin" << false << true;
-  QTest::newRow("/sbin") << "/sbin" << false << true;
-  QTest::newRow("/lib/pictovance") << "/lib/pictovance" << false << true;
-  QTest::newRow("/usr/../usr/bin") << "/usr/../usr/bin" << false << true;
-  QTest::newRow("~/.local/bin, installed there") << "@/.local/bin" << true << true;
-  QTest::newRow("a build folder") << "@/build/app" << false << false;
-  QTest::newRow("a portable copy in a bin folder") << "@/portable/bin" << false << false;
-  QTest::newRow("/usrlocal/bin, no system folder") << "@/usrlocal/bin" << false << false;
+  QTest::addColumn<QString>("linkTo");  // the program folder is a symbolic link to this folder
+  const QString none;
+  const QString own = QStringLiteral("io.github.pictovance.Pictovance.desktop");
+  QTest::newRow("/usr/bin") << "/usr/bin" << none << true << none;
+  QTest::newRow("/usr/local/bin") << "/usr/local/bin" << none << true << none;
+  QTest::newRow("/opt/pictovance/bin") << "/opt/pictovance/bin" << none << true << none;
+  QTest::newRow("/bin") << "/bin" << none << true << none;
+  QTest::newRow("/sbin") << "/sbin" << none << true << none;
+  QTest::newRow("/lib/pictovance") << "/lib/pictovance" << none << true << none;
+  QTest::newRow("/usr/../usr/bin") << "/usr/../usr/bin" << none << true << none;
+  QTest::newRow("~/.local/bin, installed there") << "@/.local/bin" << own << true << none;
+  QTest::newRow("a link into /usr") << "@/linked" << none << true << "/usr/bin";
+  // /opt itself can be written by root, so only its being a system folder
+  // sends the pictures elsewhere.
+  QTest::newRow("a link to /opt") << "@/to-opt" << none << true << "/opt";
+  QTest::newRow("a build folder") << "@/build/app" << none << false << none;
+  QTest::newRow("a portable copy in a bin folder") << "@/portable/bin" << none << false << none;
+  QTest::newRow("a bin folder beside other programs' entries")
+      << "@/other/bin" << "org.example.Other.desktop" << false << none;
+  QTest::newRow("/usrlocal/bin, no system folder") << "@/usrlocal/bin" << none << false << none;
 }
 
 // Whoever runs it, root included (the suite runs as root in CI): an
@@ -194,15 +208,18 @@ void ResultsFolderTest::installedCopiesSaveIntoPictures_data() {
 // into its own, and a build folder or portable copy keeps saving beside it.
 void ResultsFolderTest::installedCopiesSaveIntoPictures() {
   QFETCH(QString, programFolder);
-  QFETCH(bool, desktopEntryBeside);
+  QFETCH(QString, entryBeside);
   QFETCH(bool, installed);
+  QFETCH(QString, linkTo);
   programFolder.replace(QLatin1Char('@'), m_home);
-  if (programFolder.startsWith(m_home)) {
+  if (!linkTo.isEmpty()) {
+    QVERIFY(QFile::link(linkTo, programFolder));
+  } else if (programFolder.startsWith(m_home)) {
     QVERIFY(QDir().mkpath(programFolder));
-    if (desktopEntryBeside) {
+    if (!entryBeside.isEmpty()) {
       const QString applications = programFolder + QStringLiteral("/../share/applications");
       QVERIFY(QDir().mkpath(applications));
-      QFile entry(applications + QStringLiteral("/io.github.pictovance.Pictovance.desktop"));
+      QFile entry(applications + QLatin1Char('/') + entryBeside);
       QVERIFY(entry.open(QIODevice::WriteOnly));
     }
   }

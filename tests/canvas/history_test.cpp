@@ -17,11 +17,12 @@ class HistoryTest : public ::testing::Test {
     state.CanvasH = 5;
   }
   // The picture seed paints, painted on its own.
-  Image Alone(std::uint64_t seed) {
+  Image Alone(std::uint64_t seed, bool effects = false) {
     FormState fresh;
     fresh.CanvasW = 7;
     fresh.CanvasH = 5;
     FakeForm other;
+    other.effects = effects;
     PaintPicture(fresh, other, seed);
     return std::move(*fresh.Result);
   }
@@ -57,6 +58,29 @@ TEST_F(HistoryTest, KeepsTheLastHundredAndAddsNewPicturesAfterTheNewest) {
   EXPECT_FALSE(history.Forward(state, form));
   ASSERT_TRUE(history.Back(state, form));
   EXPECT_TRUE(Shows(PictureHistory::kCapacity + 2));
+}
+
+// Going back paints an entry as its recipe says, whatever the window shows
+// now (here the finishing pass, since unticked), and leaves the window's own
+// size as it was; the picture shown carries its recipe, so a Save keeps it.
+TEST_F(HistoryTest, RepaintsByTheRecipeAndLeavesTheWindowAsItWas) {
+  std::uint64_t seed = 1;
+  while (seed < 50 && testing::PixelsMatch(Alone(seed, true), Alone(seed, false), 0, 0)) ++seed;
+  ASSERT_LT(seed, 50u) << "no seed whose finishing pass shows";
+  form.effects = true;
+  history.PaintNew(state, form, seed);
+  const TextEntries texts = state.Result->Texts();
+  form.effects = false;
+  history.PaintNew(state, form, seed + 1);
+  state.CanvasW = 9;  // the size fields set since
+  state.CanvasH = 4;
+
+  ASSERT_TRUE(history.Back(state, form));
+  EXPECT_TRUE(testing::PixelsMatch(*state.Result, Alone(seed, true), 0, 0));
+  EXPECT_EQ(state.Result->Texts(), texts);
+  EXPECT_EQ(state.CanvasW, 9);
+  EXPECT_EQ(state.CanvasH, 4);
+  EXPECT_EQ(state.SourceCount, 0);
 }
 
 }  // namespace

@@ -176,6 +176,47 @@ INSTANTIATE_TEST_SUITE_P(
                   "\"\\x1B[2J\\xFF\\xC3(\\xED\\xA0\\x80\""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A source's SHA-256, of its file or of a pasted picture's pixels, is read
+// only as 64 lower-case hexadecimal digits, as it is written.
+struct HashShape {
+  const char* name;
+  std::string hash;
+  bool read;
+};
+std::ostream& operator<<(std::ostream& out, const HashShape& h) { return out << h.name; }
+
+class RecipeHashTest : public ::testing::TestWithParam<HashShape> {};
+
+TEST_P(RecipeHashTest, IsReadOnlyAs64LowerCaseHexDigits) {
+  const std::string& hash = GetParam().hash;
+  const std::pair<const char*, std::string> sources[] = {
+      {"of a file", "fitted to 800x400, 1234 bytes, SHA-256 " + hash + ", a.png"},
+      {"of pasted pixels", "fitted to 800x400, pasted, pixels SHA-256 " + hash + ", pasted picture"}};
+  for (const auto& [what, value] : sources) {
+    SCOPED_TRACE(what);
+    TextEntries texts = RecipeTexts(SourcesRecipe());
+    for (auto& [key, text] : texts) {
+      if (key == "Pictovance source 1") text = value;
+    }
+    if (GetParam().read) {
+      EXPECT_EQ(ParseRecipe(texts).sources.at(0).sha256, hash);
+    } else {
+      EXPECT_THROW(ParseRecipe(texts), RecipeError);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, RecipeHashTest,
+    ::testing::Values(HashShape{"SixtyFourDigits", "0123456789abcdef" + std::string(48, 'f'), true},
+                      HashShape{"SixtyThreeDigits", std::string(63, 'a'), false},
+                      HashShape{"SixtyFiveDigits", std::string(65, 'a'), false},
+                      HashShape{"UpperCase", std::string(63, 'a') + "A", false},
+                      HashShape{"NotHex", "g" + std::string(63, '0'), false},
+                      HashShape{"WithASpace", std::string(63, '0') + " ", false},
+                      HashShape{"Empty", "", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Recipe, WithoutItsVersionThereIsNone) {
   TextEntries texts = RecipeTexts(PaletteRecipe());
   std::erase_if(texts, [](const auto& entry) { return entry.first == "Pictovance recipe"; });

@@ -188,6 +188,48 @@ TEST(ResultNamesTest, NeverRunOutAndKeepSortingByTime) {
   EXPECT_GT(next, all.back());
 }
 
+// However many names of a second are taken, a free one is found: with all
+// but one two-digit name taken, that one; with all two-digit names and all
+// but one three-digit name taken, that one, wherever it lies in the order.
+// The next second starts again from two digits.
+struct LastFreeName {
+  const char* name;
+  bool threeDigitsTaken;  // all but the free one, or none
+  std::string free;       // the one name left of those taken
+};
+std::ostream& operator<<(std::ostream& out, const LastFreeName& c) { return out << c.name; }
+
+class LastFreeNameTest : public ::testing::TestWithParam<LastFreeName> {};
+
+TEST_P(LastFreeNameTest, IsFound) {
+  constexpr std::int64_t kSecond = 3918371696;
+  const std::string prefix = std::to_string(kSecond) + "-";
+  const std::string wanted = prefix + GetParam().free + ".png";
+  for (std::uint64_t seed = 0; seed < 4; ++seed) {
+    SCOPED_TRACE(seed);
+    std::int64_t now = kSecond;
+    ResultNames names([&now] { return now; });
+    Random rng(seed);
+    const auto taken = [&](const std::string& name) {
+      const std::size_t digits = name.size() - prefix.size() - 4;
+      return name != wanted && (digits == 2 || (digits == 3 && GetParam().threeDigitsTaken));
+    };
+    const fs::path got = names.Claim("folder", rng, [&](const std::string& name) { return !taken(name); });
+    EXPECT_EQ(got, fs::path("folder") / wanted);
+    ++now;
+    const std::string next = names.Claim("folder", rng, [](const std::string&) { return true; }).filename().string();
+    EXPECT_TRUE(std::regex_match(next, std::regex(std::to_string(kSecond + 1) + "-[0-9A-F]{2}\\.png"))) << next;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, LastFreeNameTest,
+                         ::testing::Values(LastFreeName{"FirstTwoDigitName", false, "00"},
+                                           LastFreeName{"LastTwoDigitName", false, "FF"},
+                                           LastFreeName{"FirstThreeDigitName", true, "000"},
+                                           LastFreeName{"MiddleThreeDigitName", true, "7A3"},
+                                           LastFreeName{"LastThreeDigitName", true, "FFF"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(SaveResultPictureTest, AFailedWriteLeavesNoFile) {
   Image empty;  // no bitmap: the image object refuses to write it
   EXPECT_THROW(SaveResultPicture(empty, folder.path(), rng), ImageError);

@@ -154,6 +154,63 @@ TEST(ReductionDitherTest, DitheringKeepsAreasTruerOnARamp) {
   }
 }
 
+// On a flat field the dithered pixels average out to the field's colour in
+// every channel: the error spread to the neighbours is rounded, not cut.
+TEST(ReductionDitherTest, AFlatFieldKeepsItsMeanInEveryChannel) {
+  for (const Colour colour : {Rgb(100, 130, 180), Rgb(180, 100, 130), Rgb(130, 180, 100)}) {
+    SCOPED_TRACE(colour);
+    Image image = Paint(128, 128, [colour](int, int) { return colour; });
+    image.ChangeColorDepth(216, 1, 1);
+    double sum[3] = {};
+    for (int y = 0; y < 128; ++y) {
+      for (int x = 0; x < 128; ++x) {
+        const Colour c = image.GetColorAt(x, y);
+        sum[0] += Red(c);
+        sum[1] += Green(c);
+        sum[2] += Blue(c);
+      }
+    }
+    const int expected[3] = {Red(colour), Green(colour), Blue(colour)};
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(sum[c] / (128 * 128), expected[c], 0.25) << "channel " << c << " (R, G, B)";
+  }
+}
+
+// A picture of exactly `colours` colours, asked to keep `count`: kept
+// pixel for pixel when they fit (256 is the most a palette holds), cut
+// down to count otherwise.
+struct ExactCase {
+  int colours;
+  int count;
+  bool kept;
+};
+class ExactColoursTest : public testing::TestWithParam<ExactCase> {};
+
+TEST_P(ExactColoursTest, KeepsThemWhenTheyFit) {
+  const int colours = GetParam().colours;
+  const auto pixel = [colours](int x, int y) {
+    const int i = (y * 16 + x) % colours;
+    return Rgb(i, 255 - i, (i * 37) % 256);
+  };
+  Image image = Paint(16, 16, pixel);
+  ASSERT_EQ(ColoursOf(image).size(), static_cast<std::size_t>(colours));
+  image.ChangeColorDepth(GetParam().count, 1, 0);
+  EXPECT_EQ(image.BitmapType(), 1);
+  if (GetParam().kept) {
+    EXPECT_TRUE(SamePixels(image, Paint(16, 16, pixel)));
+  } else {
+    EXPECT_LE(ColoursOf(image).size(), static_cast<std::size_t>(std::min(GetParam().count, 256)));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, ExactColoursTest,
+                         testing::Values(ExactCase{256, 256, true}, ExactCase{256, 257, true},
+                                         ExactCase{256, 255, false}, ExactCase{255, 255, true},
+                                         ExactCase{255, 254, false}),
+                         [](const testing::TestParamInfo<ExactCase>& info) {
+                           return std::to_string(info.param.colours) + "ColoursTo" +
+                                  std::to_string(info.param.count);
+                         });
+
 TEST(ReductionTest, PictureWithFewColoursKeepsThemExactly) {
   const auto blocks = [](int x, int y) {
     const Colour colours[] = {0x102030, 0xFFFFFF, 0x000000, 0x8040C0, 0x11AA22};

@@ -307,6 +307,159 @@ INSTANTIATE_TEST_SUITE_P(
                       1}),
     [](const testing::TestParamInfo<ReferenceCase>& info) { return info.param.name; });
 
+// --- Range limits ---------------------------------------------------------------
+
+// Each filter that clamps its argument, at the end of its range and far
+// beyond it: both give the output the model says for the limit. A range
+// cut short, or a limit that does not hold, shows in the pixels.
+struct LimitCase {
+  std::string name;
+  std::function<void(Image&)> atLimit;
+  std::function<void(Image&)> beyond;
+  std::function<Colour(const Image& original, int x, int y)> expected;
+  int tolerance;
+};
+void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.name; }
+
+class FilterLimitTest : public testing::TestWithParam<LimitCase> {};
+
+TEST_P(FilterLimitTest, GivesTheLimitsOutputAtAndBeyondIt) {
+  for (const auto& [w, h] : {std::pair{17, 9}, std::pair{16, 10}}) {
+    const Image original = Paint(w, h, Rich);
+    for (const bool beyond : {false, true}) {
+      SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + (beyond ? ", beyond the limit" : ", at the limit"));
+      Image image = Paint(w, h, Rich);
+      (beyond ? GetParam().beyond : GetParam().atLimit)(image);
+      EXPECT_TRUE(PixelsNear(
+          image, [&](int x, int y) { return GetParam().expected(original, x, y); }, GetParam().tolerance));
+    }
+  }
+}
+
+int Luma(Colour c) { return static_cast<int>(std::lround(0.299 * Red(c) + 0.587 * Green(c) + 0.114 * Blue(c))); }
+int Clip(double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 255.0))); }
+Colour PerChannel(Colour c, const std::function<int(int)>& f) { return Rgb(f(Red(c)), f(Green(c)), f(Blue(c))); }
+
+// The pixel at (x, y) with the border repeated outward.
+Colour Replicated(const Image& o, int x, int y) {
+  return o.GetColorAt(std::clamp(x, 0, o.Width() - 1), std::clamp(y, 0, o.Height() - 1));
+}
+// An index mirrored about the edges (abc|cba) as often as it takes.
+int Reflected(int p, int length) {
+  while (p < 0 || p >= length) p = p < 0 ? -p - 1 : 2 * length - p - 1;
+  return p;
+}
+
+// in + a (in - binomial3(in)), the border repeated: Sharpen's unsharp mask.
+Colour Sharpened(const Image& o, int x, int y, double amount) {
+  const int weights[3] = {1, 2, 1};
+  double soft[3] = {};
+  for (int dy = -1; dy <= 1; ++dy) {
+    for (int dx = -1; dx <= 1; ++dx) {
+      const Colour n = Replicated(o, x + dx, y + dy);
+      const double w = weights[dx + 1] * weights[dy + 1] / 16.0;
+      soft[0] += w * Red(n);
+      soft[1] += w * Green(n);
+      soft[2] += w * Blue(n);
+    }
+  }
+  const Colour c = o.GetColorAt(x, y);
+  return Rgb(Clip(Red(c) + amount * (Red(c) - soft[0])), Clip(Green(c) + amount * (Green(c) - soft[1])),
+             Clip(Blue(c) + amount * (Blue(c) - soft[2])));
+}
+
+// The mean of the (2r + 1) x (2r + 1) box around (x, y), mirrored at the edges.
+Colour BoxMean(const Image& o, int x, int y, int r) {
+  double sum[3] = {};
+  for (int dy = -r; dy <= r; ++dy) {
+    for (int dx = -r; dx <= r; ++dx) {
+      const Colour n = o.GetColorAt(Reflected(x + dx, o.Width()), Reflected(y + dy, o.Height()));
+      sum[0] += Red(n);
+      sum[1] += Green(n);
+      sum[2] += Blue(n);
+    }
+  }
+  const double area = (2.0 * r + 1) * (2.0 * r + 1);
+  return Rgb(Clip(sum[0] / area), Clip(sum[1] / area), Clip(sum[2] / area));
+}
+
+Colour MeanColour(const Image& o) {
+  double sum[3] = {};
+  for (int y = 0; y < o.Height(); ++y) {
+    for (int x = 0; x < o.Width(); ++x) {
+      const Colour c = o.GetColorAt(x, y);
+      sum[0] += Red(c);
+      sum[1] += Green(c);
+      sum[2] += Blue(c);
+    }
+  }
+  const double n = static_cast<double>(o.Width()) * o.Height();
+  return Rgb(Clip(sum[0] / n), Clip(sum[1] / n), Clip(sum[2] / n));
+}
+
+std::vector<LimitCase> LimitCases() {
+  const auto fixed = [](Colour colour) { return [colour](const Image&, int, int) { return colour; }; };
+  const auto curve = [](std::function<double(int)> f) {
+    return [f](const Image& o, int x, int y) { return PerChannel(o.GetColorAt(x, y), [&f](int c) { return Clip(f(c)); }); };
+  };
+  const Colour tint = Rgb(255, 200, 120);
+  const auto sepia = [tint](int lift) {
+    return [tint, lift](const Image& o, int x, int y) {
+      const int luma = Luma(o.GetColorAt(x, y));
+      return Rgb(Clip((luma + lift) * Red(tint) / 255.0), Clip((luma + lift) * Green(tint) / 255.0),
+                 Clip((luma + lift) * Blue(tint) / 255.0));
+    };
+  };
+  return {
+      {"Brightness255", [](Image& i) { i.brightness(255); }, [](Image& i) { i.brightness(INT_MAX); },
+       fixed(Grey(255)), 0},
+      {"BrightnessMinus255", [](Image& i) { i.brightness(-255); }, [](Image& i) { i.brightness(INT_MIN); },
+       fixed(Grey(0)), 0},
+      {"Contrast1000", [](Image& i) { i.contrast(1000); }, [](Image& i) { i.contrast(INT_MAX); },
+       curve([](int c) { return 127.5 + (c - 127.5) * 1024.0; }), 1},
+      {"ContrastMinus1000", [](Image& i) { i.contrast(-1000); }, [](Image& i) { i.contrast(INT_MIN); },
+       curve([](int c) { return 127.5 + (c - 127.5) / 1024.0; }), 1},
+      {"Lightness100", [](Image& i) { i.lightness(100); }, [](Image& i) { i.lightness(INT_MAX); }, fixed(Grey(255)),
+       0},
+      {"LightnessMinus100", [](Image& i) { i.lightness(-100); }, [](Image& i) { i.lightness(INT_MIN); },
+       fixed(Grey(0)), 0},
+      {"Gamma10", [](Image& i) { i.Gamma(10.0); }, [](Image& i) { i.Gamma(1e6); },
+       curve([](int c) { return 255.0 * std::pow(c / 255.0, 0.1); }), 1},
+      {"Gamma0_1", [](Image& i) { i.Gamma(0.1); }, [](Image& i) { i.Gamma(1e-6); },
+       curve([](int c) { return 255.0 * std::pow(c / 255.0, 10.0); }), 1},
+      {"Saturation1000", [](Image& i) { i.saturation(1000); }, [](Image& i) { i.saturation(INT_MAX); },
+       [](const Image& o, int x, int y) {
+         const Colour c = o.GetColorAt(x, y);
+         const double luma = 0.299 * Red(c) + 0.587 * Green(c) + 0.114 * Blue(c);
+         return PerChannel(c, [luma](int v) { return Clip(11.0 * v - 10.0 * luma); });
+       },
+       1},
+      {"SaturationMinus100", [](Image& i) { i.saturation(-100); }, [](Image& i) { i.saturation(INT_MIN); },
+       [](const Image& o, int x, int y) { return Grey(Luma(o.GetColorAt(x, y))); }, 1},
+      {"Sepia255", [tint](Image& i) { i.Sepia(255, tint); }, [tint](Image& i) { i.Sepia(INT_MAX, tint); }, sepia(255),
+       1},
+      {"SepiaMinus255", [tint](Image& i) { i.Sepia(-255, tint); }, [tint](Image& i) { i.Sepia(INT_MIN, tint); },
+       sepia(-255), 1},
+      // Each byte shifts its channel by -128 to +127; bits above the 24 are ignored.
+      {"BalanceFFFFFF", [](Image& i) { i.Balance(0xFFFFFF); }, [](Image& i) { i.Balance(-1); },
+       curve([](int c) { return c + 127.0; }), 0},
+      {"Balance0", [](Image& i) { i.Balance(0); }, [](Image& i) { i.Balance(0x7F000000); },
+       curve([](int c) { return c - 128.0; }), 0},
+      {"Sharpen1000", [](Image& i) { i.Sharpen(1000); }, [](Image& i) { i.Sharpen(INT_MAX); },
+       [](const Image& o, int x, int y) { return Sharpened(o, x, y, 10.0); }, 1},
+      // A box as large as the picture's longer side.
+      {"BlurTheWholeSide", [](Image& i) { i.Blur(std::max(i.Width(), i.Height())); },
+       [](Image& i) { i.Blur(INT_MAX); },
+       [](const Image& o, int x, int y) { return BoxMean(o, x, y, std::max(o.Width(), o.Height())); }, 1},
+      // A sigma of four times the longer side leaves the mean colour.
+      {"GaussianBlurFourSides", [](Image& i) { i.GaussianBlur(8 * std::max(i.Width(), i.Height())); },
+       [](Image& i) { i.GaussianBlur(INT_MAX); }, [](const Image& o, int, int) { return MeanColour(o); }, 3},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, FilterLimitTest, testing::ValuesIn(LimitCases()),
+                         [](const testing::TestParamInfo<LimitCase>& info) { return info.param.name; });
+
 TEST(HueTest, TurnsRedAroundTheCircle) {
   const std::pair<int, Colour> turns[] = {
       {85, Rgb(0, 255, 0)}, {128, Rgb(0, 255, 255)}, {171, Rgb(0, 0, 255)}};

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,9 @@ TEST_P(NewFileTest, AppearsCompleteUnderAFreeNameOnly) {
   EXPECT_EQ(ReadBytes(folder.File("taken.png")), "old");
   EXPECT_TRUE(file.PublishAs("fresh.png"));
   EXPECT_EQ(ReadBytes(folder.File("fresh.png")), data);
+  // For everyone to read, whatever the umask or mkostemp's private mode.
+  EXPECT_EQ(std::filesystem::status(folder.File("fresh.png")).permissions(),
+            std::filesystem::perms(0644));
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"fresh.png", "taken.png"}));
   EXPECT_THROW(file.PublishAs("again.png"), ImageError);
 
@@ -56,18 +60,24 @@ TEST_P(NewFileTest, AppearsCompleteUnderAFreeNameOnly) {
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"fresh.png", "taken.png"}));
 }
 
-// On a full disk nothing is left, and the cause is the system's.
+// On a full disk nothing is left, and the cause is the system's: whether
+// the first write fails, or a file larger than the disk's 64 KB fills it
+// and its write comes back short.
 TEST_P(NewFileTest, AFullDiskRaisesItsErrorAndLeavesNothing) {
-  testing::FullDisk disk;
-  if (!disk.Mounted()) GTEST_SKIP() << disk.Reason();
-  const std::string data(20000, 'p');
-  try {
-    NewFile file(disk.path(), data.data(), data.size(), GetParam());
-    ADD_FAILURE() << "a full disk took the file";
-  } catch (const ImageError& error) {
-    EXPECT_EQ(error.SystemError(), ENOSPC) << error.Description();
+  for (const auto& [start, bytes] : {std::pair{testing::FullDisk::Start::kFull, 20000},
+                                    std::pair{testing::FullDisk::Start::kEmpty, 300000}}) {
+    SCOPED_TRACE(std::to_string(bytes) + " bytes");
+    testing::FullDisk disk(start);
+    if (!disk.Mounted()) GTEST_SKIP() << disk.Reason();
+    const std::string data(static_cast<std::size_t>(bytes), 'p');
+    try {
+      NewFile file(disk.path(), data.data(), data.size(), GetParam());
+      ADD_FAILURE() << "a full disk took the file";
+    } catch (const ImageError& error) {
+      EXPECT_EQ(error.SystemError(), ENOSPC) << error.Description();
+    }
+    EXPECT_TRUE(disk.Others().empty());
   }
-  EXPECT_TRUE(disk.Others().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, NewFileTest, ::testing::Values(Way::kAutomatic, Way::kHiddenTemporary),

@@ -53,17 +53,22 @@ std::vector<std::string> Lines(const fs::path& file) {
 // A running renderer with its stdout and stderr going to files.
 class Renderer {
  public:
-  Renderer(std::vector<std::string> args, const fs::path& logs)
+  // extraEnvironment: "NAME=value" entries added to this process's own.
+  Renderer(std::vector<std::string> args, const fs::path& logs, std::vector<std::string> extraEnvironment = {})
       : m_out(logs / "stdout"), m_err(logs / "stderr") {
     args.insert(args.begin(), PV_RENDER);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (char** entry = environ; *entry != nullptr; ++entry) envp.push_back(*entry);
+    for (std::string& entry : extraEnvironment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (posix_spawn(&m_pid, PV_RENDER, &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
+    if (posix_spawn(&m_pid, PV_RENDER, &actions, nullptr, argv.data(), envp.data()) != 0) m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
   ~Renderer() {
@@ -307,9 +312,11 @@ TEST(RenderPublishing, KillNineLeavesOnlyCompletePictures) {
 struct ExitCase {
   std::string name;
   int status;
-  std::vector<std::string> args;  // {picture}: a saved picture; {tampered}: one whose recipe asks 10000x1
+  std::vector<std::string> args;  // {picture}: a saved picture; {tampered}: one whose recipe asks 10000x1;
+                                  // {noise}: a 256 x 256 picture of noise, about 200 KB as PNG
   int signal = 0;                 // sent once the first path is printed
   bool fullDisk = false;          // --out a disk that fills up
+  bool failingSync = false;       // every flush of a picture to the disk fails
 };
 std::ostream& operator<<(std::ostream& out, const ExitCase& c) { return out << c.name; }
 
@@ -334,6 +341,9 @@ std::vector<ExitCase> ExitCases() {
   std::vector<ExitCase> cases = {
       {"EveryPictureWritten", 0, {"--size", "32x16", "--count", "3"}},
       {"APictureCannotBeWritten", 1, {"--size", "120x90", "--count", "60"}, 0, true},
+      // Copied from noise, larger than the whole disk: its write comes back short.
+      {"APictureLargerThanTheDisk", 1, {"--source", "{noise}", "--size", "0x0", "--no-effects"}, 0, true},
+      {"APictureCannotBeFlushed", 1, {"--size", "64x32", "--count", "2"}, 0, false, true},
       {"UnknownOption", 2, {"--colour", "red"}},
       {"SizeBeyondItsRange", 2, {"--size", "10000x1"}},
       {"SourceMissing", 2, {"--source", "missing.png"}},
@@ -391,10 +401,24 @@ TEST_P(ExitStatusTest, IsWhatTheManualSays) {
       picture.SetTexts(RecipeTexts(recipe));
       arg = folder.File("tampered.png");
       picture.SaveBitmap(arg);
+    } else if (arg == "{noise}") {
+      Image noise;
+      noise.CreateBitmap(256, 256, 0);
+      std::mt19937 bits(7);
+      for (int y = 0; y < 256; ++y) {
+        for (int x = 0; x < 256; ++x) {
+          noise.SetLineColor(static_cast<Colour>(bits() & 0xFFFFFF));
+          noise.DrawPoint(x, y);
+        }
+      }
+      arg = folder.File("noise.png");
+      noise.SaveBitmap(arg);
     }
   }
   if (std::find(c.args.begin(), c.args.end(), "--out") == c.args.end()) c.args.insert(c.args.end(), {"--out", out.string()});
-  Renderer renderer(c.args, folder.path());
+  std::vector<std::string> environment;
+  if (c.failingSync) environment.push_back(std::string("LD_PRELOAD=") + PV_FAILING_SYNC);
+  Renderer renderer(c.args, folder.path(), environment);
   ASSERT_TRUE(renderer.Started());
   if (c.signal != 0) {
     ASSERT_TRUE(renderer.WaitForLines(1)) << renderer.Errors();
@@ -409,11 +433,86 @@ TEST_P(ExitStatusTest, IsWhatTheManualSays) {
   }
   if (c.status == 1) {
     EXPECT_NE(renderer.Errors(), "");
+    // Whatever failed, what is left is only complete pictures.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(out)) {
+      if (entry.path().filename() == "filler") continue;
+      Image picture;
+      EXPECT_NO_THROW(picture.LoadBitmap(entry.path().string())) << entry.path() << " is not a whole picture";
+      left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, SortedNames(renderer.Paths()));
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Manual, ExitStatusTest, ::testing::ValuesIn(ExitCases()),
                          [](const auto& info) { return info.param.name; });
+
+// Every option that takes a number, at each end of its range and one step
+// beyond: at the limit a picture is painted, beyond it the renderer refuses
+// with one line and status 2 before anything is written.
+struct LimitCase {
+  std::string name;
+  std::vector<std::string> args;  // a small size and --count 1 (but to --wallpaper) are added unless given
+  bool accepted;
+};
+std::ostream& operator<<(std::ostream& out, const LimitCase& c) { return out << c.name; }
+
+class OptionLimitTest : public ::testing::TestWithParam<LimitCase> {
+ protected:
+  TempFolder folder;
+};
+
+TEST_P(OptionLimitTest, IsTakenAtTheLimitAndRefusedBeyond) {
+  std::vector<std::string> args = GetParam().args;
+  const auto given = [&args](const char* option) { return std::find(args.begin(), args.end(), option) != args.end(); };
+  if (!given("--count") && !given("--wallpaper")) args.insert(args.end(), {"--count", "1"});
+  if (!given("--size")) args.insert(args.end(), {"--size", "8x4"});
+  const fs::path out = folder.path() / "out";
+  args.insert(args.end(), {"--no-effects", "--quiet", "--out", out.string()});
+  Renderer renderer(args, folder.path());
+  ASSERT_TRUE(renderer.Started());
+  const int status = renderer.Wait();
+  const std::string errors = renderer.Errors();
+  if (GetParam().accepted) {
+    EXPECT_EQ(status, 0) << errors;
+    EXPECT_EQ(renderer.Paths().size(), 1u) << errors;
+  } else {
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    EXPECT_TRUE(renderer.Paths().empty());
+    EXPECT_TRUE(!fs::exists(out) || fs::is_empty(out)) << "written although refused";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, OptionLimitTest,
+    ::testing::Values(LimitCase{"Size9999x2", {"--size", "9999x2"}, true},
+                      LimitCase{"Size2x9999", {"--size", "2x9999"}, true},
+                      LimitCase{"Size0x0", {"--size", "0x0"}, true},
+                      LimitCase{"Size10000x2", {"--size", "10000x2"}, false},
+                      LimitCase{"Size2x10000", {"--size", "2x10000"}, false},
+                      LimitCase{"SizeMinus1x2", {"--size", "-1x2"}, false},
+                      LimitCase{"Count1", {"--count", "1"}, true},
+                      LimitCase{"Count0", {"--count", "0"}, false},
+                      LimitCase{"CountMinus1", {"--count", "-1"}, false},
+                      LimitCase{"First0", {"--first", "0"}, true},
+                      LimitCase{"FirstMinus1", {"--first", "-1"}, false},
+                      // The last index a run can reach, and one beyond it.
+                      LimitCase{"FirstAtTheLastIndex", {"--first", "9223372036854775806"}, true},
+                      LimitCase{"FirstBeyondTheLastIndex", {"--first", "9223372036854775807"}, false},
+                      LimitCase{"Jobs1", {"--jobs", "1"}, true},
+                      LimitCase{"Jobs1024", {"--jobs", "1024"}, true},
+                      LimitCase{"Jobs0", {"--jobs", "0"}, false},
+                      LimitCase{"Jobs1025", {"--jobs", "1025"}, false},
+                      LimitCase{"Seed0", {"--seed", "0"}, true},
+                      LimitCase{"SeedLargest", {"--seed", "18446744073709551615"}, true},
+                      LimitCase{"SeedBeyond", {"--seed", "18446744073709551616"}, false},
+                      LimitCase{"SeedMinus1", {"--seed", "-1"}, false},
+                      LimitCase{"SeedWithATail", {"--seed", "12px"}, false},
+                      LimitCase{"Keep0", {"--wallpaper", "--keep", "0"}, false}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace pictovance

@@ -379,6 +379,20 @@ std::string ProgressiveJpegTiff() {
   return tiff + LittleEndian(0, 4) + jpeg;
 }
 
+// A 16000 x 16000 PNG whose image data inflates to a few of its rows: the
+// check of its length refuses it before libpng reserves any row.
+std::string TinyPng() {
+  const std::string rows(100000, '\0');
+  uLongf size = compressBound(static_cast<uLong>(rows.size()));
+  std::string data(size, '\0');
+  compress2(reinterpret_cast<Bytef*>(data.data()), &size, reinterpret_cast<const Bytef*>(rows.data()),
+            static_cast<uLong>(rows.size()), 9);
+  data.resize(size);
+  const std::string header = BigEndian(16000) + BigEndian(16000) + std::string("\x08\x02\0\0\0", 5);
+  return std::string("\x89PNG\r\n\x1a\n") + PngChunk("IHDR", header) + PngChunk("IDAT", data) +
+         PngChunk("IEND", "");
+}
+
 // A lossless WebP header of 16383 x 16383 and a few bytes.
 std::string TinyWebp() {
   const std::string data = "\x2F" + LittleEndian(16382 | 16382u << 14, 4) + std::string(8, '\0');
@@ -435,6 +449,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Bomb{"TinyTiff", "strip.tif", TinyTiff, "too short for the size"},
                       Bomb{"ProgressiveJpegInTiff", "jpeg.tif", ProgressiveJpegTiff, "inside a TIFF"},
                       Bomb{"TinyWebp", "flat.webp", TinyWebp, "too short for the size"},
+                      Bomb{"TinyPng", "rows.png", TinyPng, "too short for the size"},
                       // Not a bomb, but libpng's own words must join the one line too.
                       Bomb{"DamagedPng", "damaged.png", DamagedPng, "(libpng error: "}),
     [](const ::testing::TestParamInfo<Bomb>& info) { return std::string(info.param.name); });
