@@ -142,6 +142,12 @@ class RgbRows {
     }
   }
 
+  // Rows top .. top + count - 1 at out (RowBytes() apart), with the one
+  // spare byte Filter needs.
+  void FilterRows(int top, int count, unsigned char* out) const {
+    for (int k = 0; k < count; ++k) Filter(top + k, out + RowBytes() * static_cast<std::size_t>(k));
+  }
+
  private:
   const QImage& m_image;
   int m_width;
@@ -171,10 +177,11 @@ class ColourTable {
   // as soon as there are more than kMaxColours or stop is set.
   bool AddRows(const QImage& image, int top, int bottom, const std::atomic<bool>& stop) {
     QRgb last = 0;
+    const int width = image.width();
     for (int y = top; y < bottom; ++y) {
       if (stop.load(std::memory_order_relaxed)) return false;
       const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-      for (int x = 0; x < image.width(); ++x) {
+      for (int x = 0; x < width; ++x) {
         if (row[x] == last) continue;
         last = row[x];
         if (!Add(last)) return false;
@@ -251,19 +258,49 @@ int IndexBits(int count) {
   return 8;
 }
 
+// Whether the Up filter makes smaller files of a palette picture than no
+// filter. Measured at level 8 on pictures of bands and blocks: no filter
+// was a fifth smaller at 800 x 400 (400-byte rows), the two split at
+// 1920 x 1080 (960 bytes), and Up was 20 to 45 % smaller at 4000 x 4000
+// and less than half the size at 9999 x 9999. On a narrow picture deflate
+// finds runs along the rows and the row above nearby; on a wide one a
+// match with the row above costs a long distance, while Up turns it into
+// zeros. A trial on sampled rows chose wrongly: a short band's first row,
+// which Up filters against the row above and no filter leaves whole, ruled
+// the outcome.
+bool UpPays(std::size_t rowBytes) { return rowBytes > 1024; }
+
 // Rows of palette indices, packed bits indices to a byte (leftmost pixel in
-// the high bits), unfiltered: on these pictures filtering the packed
-// indices made the files larger. indexOf gives the index of pixel x of a
-// scan line.
+// the high bits), filtered with Up where that pays. indexOf gives the index
+// of pixel x of a scan line.
 template <class IndexOf>
 class IndexRows {
  public:
   IndexRows(const QImage& image, int bits, IndexOf indexOf)
-      : m_image(image), m_width(image.width()), m_bits(bits), m_indexOf(indexOf) {}
+      : m_image(image), m_width(image.width()), m_bits(bits), m_up(UpPays(RowBytes())), m_indexOf(indexOf) {}
   std::size_t RowBytes() const {
     return 1 + (static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_bits) + 7) / 8;
   }
-  void Filter(int y, unsigned char* out) const {
+
+  // Rows top .. top + count - 1, filtered, at out (RowBytes() apart).
+  void FilterRows(int top, int count, unsigned char* out) const {
+    const std::size_t rowBytes = RowBytes();
+    for (int k = 0; k < count; ++k) Pack(top + k, out + rowBytes * static_cast<std::size_t>(k));
+    if (!m_up) return;
+    // Bottom up, so each row is taken from the row above before that row
+    // is filtered in turn; the row above the first is packed aside.
+    std::vector<unsigned char> above(rowBytes, 0);
+    if (top > 0) Pack(top - 1, above.data());
+    for (int k = count - 1; k >= 0; --k) {
+      unsigned char* row = out + rowBytes * static_cast<std::size_t>(k);
+      const unsigned char* prior = k > 0 ? row - rowBytes : above.data();
+      for (std::size_t b = 1; b < rowBytes; ++b) row[b] = static_cast<unsigned char>(row[b] - prior[b]);
+      row[0] = kFilterUp;
+    }
+  }
+
+ private:
+  void Pack(int y, unsigned char* out) const {
     out[0] = kFilterNone;
     const uchar* line = m_image.constScanLine(y);
     unsigned char* p = out + 1;
@@ -280,10 +317,10 @@ class IndexRows {
     }
   }
 
- private:
   const QImage& m_image;
   int m_width;
   int m_bits;
+  bool m_up;
   IndexOf m_indexOf;
 };
 
@@ -313,7 +350,7 @@ void PutPixelsAtOnce(std::vector<unsigned char>& out, const Rows& rows, int heig
   const std::size_t rowBytes = rows.RowBytes();
   const std::size_t size = rowBytes * static_cast<std::size_t>(height);
   const std::unique_ptr<unsigned char[]> filtered(new unsigned char[size + 1]);
-  for (int y = 0; y < height; ++y) rows.Filter(y, filtered.get() + rowBytes * static_cast<std::size_t>(y));
+  rows.FilterRows(0, height, filtered.get());
   libdeflate_compressor* compressor = CompressorFor(level);
   const std::size_t bound = libdeflate_zlib_compress_bound(compressor, size);
   const std::unique_ptr<unsigned char[]> stream(new unsigned char[bound]);
@@ -425,7 +462,7 @@ void PutPixelsInStrips(std::vector<unsigned char>& out, const Rows& rows, int he
     const int n = std::min(stripRows, height - top);
     const std::size_t size = rowBytes * static_cast<std::size_t>(n);
     const std::unique_ptr<unsigned char[]> filtered(new unsigned char[size + 1]);
-    for (int y = 0; y < n; ++y) rows.Filter(top + y, filtered.get() + rowBytes * static_cast<std::size_t>(y));
+    rows.FilterRows(top, n, filtered.get());
     libdeflate_compressor* compressor = CompressorFor(level);
     const std::size_t bound = libdeflate_deflate_compress_bound(compressor, size) + 5;
     Strip strip;

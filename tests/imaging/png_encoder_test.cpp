@@ -148,7 +148,8 @@ INSTANTIATE_TEST_SUITE_P(KindsAndSizes, PngRoundTripTest,
 // Strips of rows compressed on their own and joined into one stream: sizes
 // around the strip edges, a strip made of several deflate blocks (stored
 // blocks at level 0 hold at most 64 KiB; libdeflate starts a new block
-// every few hundred kilobytes), and pictures of few and many colours. Every
+// every few hundred kilobytes), and pictures of few and many colours (the
+// widest palette rows filtered with Up, the rest not). Every
 // file must decode to the source in libpng, pass pngcheck, and be the same
 // bytes on one thread as on three.
 struct StripCase {
@@ -200,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                     StripCase{"StoredBlocks", 333, 200, 450, false, 0},
                     StripCase{"ManyBlocks", 1001, 300, 700, false, 8},
                     StripCase{"FewColoursOddWidth", 55, 3, 10, true, 8},
-                    StripCase{"FewColoursManyBlocks", 2001, 700, 1500, true, 6}),
+                    StripCase{"FewColoursWideRowsManyBlocks", 2401, 700, 1500, true, 6}),
     [](const testing::TestParamInfo<StripCase>& info) { return std::string(info.param.name); });
 
 // Pictures of at most 256 colours become palette files with as few bits
