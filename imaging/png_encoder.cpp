@@ -121,6 +121,14 @@ class RgbRows {
   explicit RgbRows(const QImage& image) : m_image(image), m_width(image.width()) {}
   std::size_t RowBytes() const { return 1 + std::size_t{3} * static_cast<std::size_t>(m_width); }
 
+  // libdeflate's level for the zlib level asked for. Its levels 8 and 9
+  // parse for the shortest stream, which on RGB pictures (blurred, dithered,
+  // filtered: the many-coloured ones) took five times as long as level 6
+  // for files 2 to 7 % smaller, and made a 9999 x 9999 picture slower to
+  // save than libpng at its defaults. Level 6 makes files about the size of
+  // libpng's default ones.
+  static int CompressionLevel(int level) { return std::min(level, 6); }
+
   // Writes row y at out, which has room for RowBytes() + 1 bytes: one
   // pixel's spare byte lands after the row and is overwritten by what
   // follows.
@@ -281,6 +289,9 @@ class IndexRows {
   std::size_t RowBytes() const {
     return 1 + (static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_bits) + 7) / 8;
   }
+  // Indices compress fast at every level, and the shortest parse pays:
+  // files 5 to 30 % smaller at level 8 than at 6.
+  static int CompressionLevel(int level) { return level; }
 
   // Rows top .. top + count - 1, filtered, at out (RowBytes() apart).
   void FilterRows(int top, int count, unsigned char* out) const {
@@ -482,6 +493,7 @@ template <class Rows>
 void PutPixels(std::vector<unsigned char>& out, const Rows& rows, int height, int level,
                const PngEncoderTuning& tuning) {
   const int threads = tuning.threads > 0 ? tuning.threads : PictureThreads();
+  level = rows.CompressionLevel(level);
   const std::size_t size = rows.RowBytes() * static_cast<std::size_t>(height);
   if (size <= tuning.oneCallBytes) {
     PutPixelsAtOnce(out, rows, height, level);
