@@ -103,6 +103,18 @@ bool Image::PrepareForWriting() noexcept {
   return m_writeBits != nullptr;
 }
 
+Image Image::RowBand(int top, int bottom) {
+  Image band;
+  top = std::clamp(top, 0, m_height);
+  bottom = std::clamp(bottom, top, m_height);
+  if (bottom == top || (m_writeBits == nullptr && !PrepareForWriting())) return band;
+  // A QImage over memory it does not own: writing to it never copies.
+  band.m_bitmap->image = QImage(reinterpret_cast<uchar*>(m_writeBits + top * m_stride), m_width, bottom - top,
+                                m_stride * 4, QImage::Format_RGB32);
+  band.RefreshCache();
+  return band;
+}
+
 QImage& WorkingImage(Image& image) { return image.MutableBitmap().image; }
 
 Image::Bitmap& Image::MutableBitmap() {
