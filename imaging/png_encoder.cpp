@@ -279,13 +279,13 @@ int IndexBits(int count) {
 bool UpPays(std::size_t rowBytes) { return rowBytes > 1024; }
 
 // Rows of palette indices, packed bits indices to a byte (leftmost pixel in
-// the high bits), filtered with Up where that pays. indexOf gives the index
-// of pixel x of a scan line.
-template <class IndexOf>
+// the high bits), filtered with Up where that pays. indicesOf(line, width,
+// indices) writes the indices of a scan line's pixels.
+template <class IndicesOf>
 class IndexRows {
  public:
-  IndexRows(const QImage& image, int bits, IndexOf indexOf)
-      : m_image(image), m_width(image.width()), m_bits(bits), m_up(UpPays(RowBytes())), m_indexOf(indexOf) {}
+  IndexRows(const QImage& image, int bits, IndicesOf indicesOf)
+      : m_image(image), m_width(image.width()), m_bits(bits), m_up(UpPays(RowBytes())), m_indicesOf(indicesOf) {}
   std::size_t RowBytes() const {
     return 1 + (static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_bits) + 7) / 8;
   }
@@ -313,17 +313,21 @@ class IndexRows {
  private:
   void Pack(int y, unsigned char* out) const {
     out[0] = kFilterNone;
-    const uchar* line = m_image.constScanLine(y);
     unsigned char* p = out + 1;
     if (m_bits == 8) {
-      for (int x = 0; x < m_width; ++x) p[x] = m_indexOf(line, x);
+      m_indicesOf(m_image.constScanLine(y), m_width, p);
       return;
     }
+    thread_local std::vector<std::uint8_t> indices;
+    indices.resize(static_cast<std::size_t>(m_width));
+    m_indicesOf(m_image.constScanLine(y), m_width, indices.data());
     const int perByte = 8 / m_bits;
     for (int x0 = 0; x0 < m_width; x0 += perByte) {
       unsigned byte = 0;
       const int n = std::min(perByte, m_width - x0);
-      for (int k = 0; k < n; ++k) byte |= static_cast<unsigned>(m_indexOf(line, x0 + k)) << (8 - m_bits * (k + 1));
+      for (int k = 0; k < n; ++k) {
+        byte |= static_cast<unsigned>(indices[static_cast<std::size_t>(x0 + k)]) << (8 - m_bits * (k + 1));
+      }
       *p++ = static_cast<unsigned char>(byte);
     }
   }
@@ -332,7 +336,7 @@ class IndexRows {
   int m_width;
   int m_bits;
   bool m_up;
-  IndexOf m_indexOf;
+  IndicesOf m_indicesOf;
 };
 
 struct CompressorDeleter {
@@ -560,8 +564,10 @@ std::vector<unsigned char> EncodePng(const QImage& bitmap, int level, const PngT
       PutHeader(out, bitmap, kColourTypePalette, bits);
       PutPalette(out, table, entries);
       PutTexts(out, texts);
-      const auto byteOf = [](const uchar* line, int x) { return line[x]; };
-      PutPixels(out, IndexRows(bitmap, bits, byteOf), bitmap.height(), level, tuning);
+      const auto bytesOf = [](const uchar* line, int width, std::uint8_t* indices) {
+        std::memcpy(indices, line, static_cast<std::size_t>(width));
+      };
+      PutPixels(out, IndexRows(bitmap, bits, bytesOf), bitmap.height(), level, tuning);
     } else {
       const QImage rgb = bitmap.format() == QImage::Format_RGB32 || bitmap.format() == QImage::Format_ARGB32
                              ? bitmap
@@ -576,8 +582,18 @@ std::vector<unsigned char> EncodePng(const QImage& bitmap, int level, const PngT
         PutPalette(out, table, colours->Count());
         PutTexts(out, texts);
         const ColourTable& lookup = *colours;
-        const auto indexOf = [&lookup](const uchar* line, int x) {
-          return lookup.IndexOf(reinterpret_cast<const QRgb*>(line)[x]);
+        const auto indexOf = [&lookup](const uchar* line, int width, std::uint8_t* indices) {
+          const auto* pixels = reinterpret_cast<const QRgb*>(line);
+          QRgb last = 0;  // never an opaque pixel
+          std::uint8_t lastIndex = 0;
+          for (int x = 0; x < width; ++x) {
+            // Most pixels repeat their left neighbour: a compare, no look-up.
+            if (pixels[x] != last) {
+              last = pixels[x];
+              lastIndex = lookup.IndexOf(last);
+            }
+            indices[x] = lastIndex;
+          }
         };
         PutPixels(out, IndexRows(rgb, bits, indexOf), rgb.height(), level, tuning);
       } else {
