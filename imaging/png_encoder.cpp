@@ -399,7 +399,7 @@ std::size_t MakeJoinable(unsigned char* data, std::size_t size, unsigned char* s
   const auto end = std::unique_ptr<z_stream, int (*)(z_stream*)>(&zs, inflateEnd);
   zs.next_in = data;
   zs.avail_in = static_cast<uInt>(size);
-  std::size_t finalBlockBit = 0;  // where the header of the last block begun lies
+  std::size_t finalBlockBit = 0;  // the first bit of the latest block header met
   std::size_t endBit = 0;
   for (;;) {
     zs.next_out = scratch;
@@ -479,9 +479,10 @@ void PutPixelsInStrips(std::vector<unsigned char>& out, const Rows& rows, int he
     const std::unique_ptr<unsigned char[]> filtered(new unsigned char[size + 1]);
     rows.FilterRows(top, n, filtered.get());
     libdeflate_compressor* compressor = CompressorFor(level);
-    const std::size_t bound = libdeflate_deflate_compress_bound(compressor, size) + 5;
+    // Room for the stream and for the at most 5 bytes MakeJoinable adds.
+    const std::size_t bound = libdeflate_deflate_compress_bound(compressor, size);
     Strip strip;
-    strip.bytes.reset(new unsigned char[bound]);
+    strip.bytes.reset(new unsigned char[bound + 5]);
     strip.size = libdeflate_deflate_compress(compressor, filtered.get(), size, strip.bytes.get(), bound);
     if (strip.size == 0) ThrowCannotCompress();
     strip.adler = libdeflate_adler32(1, filtered.get(), size);
