@@ -1,14 +1,14 @@
 #include "generator/block_painter.h"
 
+#include <system_error>
+
 #include "imaging/threads.h"
 
 namespace pictovance {
 
 namespace {
 
-// Bands paint what has been kept once this many dots or runs wait, so the
-// kept runs stay small and the bands start early.
-constexpr std::int64_t kDotsPerRound = std::int64_t{1} << 22;
+// A round also ends at this many runs, so the kept runs stay small.
 constexpr std::size_t kRunsPerRound = 4096;
 
 // A dot at row j of width 1 to 4 covers rows j - 1 .. j + 2 at most.
@@ -17,7 +17,8 @@ constexpr int kReachDown = 1;
 
 }  // namespace
 
-DotPainter::DotPainter(Image& canvas, int bands) : m_canvas(canvas) {
+DotPainter::DotPainter(Image& canvas, int bands, std::int64_t dotsPerRound)
+    : m_canvas(canvas), m_dotsPerRound(std::max<std::int64_t>(dotsPerRound, 1)) {
   if (bands == 0) {
     const std::int64_t pixels = std::int64_t{canvas.Width()} * canvas.Height();
     bands = pixels >= kBandedPixels ? PictureThreads() : 1;
@@ -53,25 +54,40 @@ void DotPainter::Paint(int i, int top, int bottom, const PenSettings& pen, Rando
   }
   m_penSet = true;
   m_keptDots += count;
-  if (m_keptDots >= kDotsPerRound || m_kept.size() >= kRunsPerRound) PaintKept();
+  if (m_keptDots >= m_dotsPerRound || m_kept.size() >= kRunsPerRound) StartRound();
 }
 
+DotPainter::~DotPainter() { WaitForRound(); }
+
 void DotPainter::Finish() {
-  PaintKept();
+  StartRound();
+  WaitForRound();
   if (m_penSet) {
     m_canvas.SetLineColor(m_penColour);
     m_canvas.SetLineWidth(m_penWidth);
   }
 }
 
-void DotPainter::PaintKept() {
+void DotPainter::WaitForRound() {
+  m_workers.clear();  // joins
+  m_inWork.clear();
+}
+
+void DotPainter::StartRound() {
+  WaitForRound();
   if (m_kept.empty()) return;
-  RunInParallel(static_cast<int>(m_bands.size()), static_cast<int>(m_bands.size()), [this](int b) {
-    const auto band = static_cast<std::size_t>(b);
-    for (const Run& run : m_kept) PaintInBand(run, m_bands[band], m_bandTops[band], m_bandTops[band + 1]);
-  });
-  m_kept.clear();
+  std::swap(m_inWork, m_kept);
   m_keptDots = 0;
+  const auto paintBand = [this](std::size_t band) {
+    for (const Run& run : m_inWork) PaintInBand(run, m_bands[band], m_bandTops[band], m_bandTops[band + 1]);
+  };
+  for (std::size_t band = 0; band < m_bands.size(); ++band) {
+    try {
+      m_workers.emplace_back(paintBand, band);
+    } catch (const std::system_error&) {
+      paintBand(band);  // no thread to be had: this one paints the band
+    }
+  }
 }
 
 // The dots of run that reach rows bandTop .. bandBottom - 1, drawn on band

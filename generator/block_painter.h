@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "generator/driver_steps.h"
@@ -86,22 +87,27 @@ inline void PaintDots(Image& canvas, int i, int top, int bottom, const PenSettin
 // PaintDots as the runs come. A large canvas is cut into bands of rows, one
 // thread each. A run's draws are then taken when it comes, so the generator
 // goes on at once as if it had been painted, and the generator as it was
-// is kept with the run; from time to time every band paints the runs kept,
-// in order, clipped to its rows, taking the same draws again from the kept
-// generator for the dots that reach into the band.
+// is kept with the run. Kept runs are painted in rounds: while the bands
+// paint one round, each clipped to its rows and taking the same draws
+// again from the kept generators for the dots that reach into it, the
+// caller goes on with the next.
 class DotPainter {
  public:
   // bands 0: one band per picture thread when the canvas has at least
-  // kBandedPixels pixels, else one; 1: PaintDots at once.
-  explicit DotPainter(Image& canvas, int bands = 0);
+  // kBandedPixels pixels, else one; 1: PaintDots at once. A round holds
+  // about dotsPerRound dots (tests make it small).
+  explicit DotPainter(Image& canvas, int bands = 0, std::int64_t dotsPerRound = kDotsPerRound);
+  ~DotPainter();
   DotPainter(const DotPainter&) = delete;
   DotPainter& operator=(const DotPainter&) = delete;
 
   static constexpr std::int64_t kBandedPixels = std::int64_t{1} << 22;
+  static constexpr std::int64_t kDotsPerRound = std::int64_t{1} << 22;
 
   void Paint(int i, int top, int bottom, const PenSettings& pen, Random& rng);
-  // Paints the runs still kept and leaves the canvas's pen as the last run
-  // set it. Call it before the canvas is used in any other way.
+  // Paints the runs still kept, waits for the bands, and leaves the
+  // canvas's pen as the last run set it. Call it before the canvas is used
+  // in any other way.
   void Finish();
 
  private:
@@ -112,13 +118,18 @@ class DotPainter {
     PenSettings pen;
     Random draws;  // the generator before the run's first draw
   };
-  void PaintKept();
+  // Waits for the round in work, then starts the bands on the kept runs.
+  void StartRound();
+  void WaitForRound();
   static void PaintInBand(const Run& run, Image& band, int bandTop, int bandBottom);
 
   Image& m_canvas;
+  std::int64_t m_dotsPerRound;
   std::vector<Image> m_bands;
   std::vector<int> m_bandTops;  // one more than the bands: the last is the height
   std::vector<Run> m_kept;
+  std::vector<Run> m_inWork;  // the round the bands paint
+  std::vector<std::jthread> m_workers;
   std::int64_t m_keptDots = 0;
   bool m_penSet = false;
   Colour m_penColour = 0;

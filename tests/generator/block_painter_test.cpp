@@ -196,11 +196,12 @@ TEST(PaintDotsTest, PaletteColumnsMatchTheDotByDotRoutine) {
   }
 }
 
-// Painting in bands of rows on several threads leaves the pixels, the pen
-// and the generator exactly as painting run after run does: over many
-// random canvases, runs reaching past every edge, thick and thin pens,
-// both colour modes, mirrored reads, and band counts up to more than the
-// rows.
+// Painting in bands of rows on several threads, round after round while
+// the next round's runs come, leaves the pixels, the pen and the generator
+// exactly as painting run after run does: over many random canvases, runs
+// reaching past every edge, thick and thin pens, both colour modes,
+// mirrored reads, band counts up to more than the rows, and rounds of a
+// few dots to many.
 TEST(DotPainterTest, BandsPaintWhatRunAfterRunPaints) {
   PaletteSlots palette{};
   for (std::size_t k = 1; k < palette.size(); ++k) palette[k] = static_cast<Colour>(k * 0x10305);
@@ -220,7 +221,7 @@ TEST(DotPainterTest, BandsPaintWhatRunAfterRunPaints) {
     banded.AssignPicture(background.GetPicture());
     plain.AssignPicture(background.GetPicture());
     Random bandedRng(static_cast<std::uint64_t>(trial)), plainRng(static_cast<std::uint64_t>(trial));
-    DotPainter painter(banded, bands);
+    DotPainter painter(banded, bands, dice.RandomInt(60) + 1);  // rounds of a few runs
     const int runs = dice.RandomInt(40);
     for (int r = 0; r < runs; ++r) {
       const int i = dice.RandomInt(w + 3) - 2;
