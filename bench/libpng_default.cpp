@@ -61,8 +61,9 @@ int main(int argc, char** argv) {
   png_destroy_write_struct(&png, &info);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-  if (argc > 2) std::ofstream(argv[2], std::ios::binary).write(reinterpret_cast<const char*>(out.data()),
-                                                                static_cast<std::streamsize>(out.size()));
+  if (argc > 2)
+    std::ofstream(argv[2], std::ios::binary)
+        .write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
   std::printf("%.3f %zu\n", seconds, out.size());
   return 0;
 }

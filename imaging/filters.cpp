@@ -254,13 +254,12 @@ void Image::EqualizeOnLuminance() {
 // --- Colour ----------------------------------------------------------------------
 
 void Image::Negative() {
-  Filter(*this, "Negative",
-         [&](cv::Mat& pixels) {
-           ByRowStrips(pixels, [&](cv::Range rows) {
-             cv::Mat strip = pixels.rowRange(rows);
-             cv::bitwise_xor(strip, cv::Scalar(255, 255, 255, 0), strip);
-           });
-         });
+  Filter(*this, "Negative", [&](cv::Mat& pixels) {
+    ByRowStrips(pixels, [&](cv::Range rows) {
+      cv::Mat strip = pixels.rowRange(rows);
+      cv::bitwise_xor(strip, cv::Scalar(255, 255, 255, 0), strip);
+    });
+  });
 }
 
 void Image::Sepia(std::int32_t level, Colour colour) {

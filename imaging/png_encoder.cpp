@@ -285,7 +285,11 @@ template <class IndicesOf>
 class IndexRows {
  public:
   IndexRows(const QImage& image, int bits, IndicesOf indicesOf)
-      : m_image(image), m_width(image.width()), m_bits(bits), m_up(UpPays(RowBytes())), m_indicesOf(indicesOf) {}
+      : m_image(image),
+        m_width(image.width()),
+        m_bits(bits),
+        m_up(UpPays(RowBytes())),
+        m_indicesOf(indicesOf) {}
   std::size_t RowBytes() const {
     return 1 + (static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_bits) + 7) / 8;
   }
@@ -393,9 +397,11 @@ void ThrowCannotCompress() { throw ImageError(kErrorWriteFailed, "Cannot compres
 // Makes the raw deflate stream in data[0 .. size) joinable (see above):
 // returns the new size, at most size + 5, for which data has room. scratch
 // receives the inflated bytes, which are not kept.
-std::size_t MakeJoinable(unsigned char* data, std::size_t size, unsigned char* scratch, std::size_t scratchSize) {
+std::size_t MakeJoinable(unsigned char* data, std::size_t size, unsigned char* scratch,
+                         std::size_t scratchSize) {
   z_stream zs{};
-  if (inflateInit2(&zs, -15) != Z_OK) throw ImageError(kErrorOutOfMemory, "Not enough memory to compress a PNG file");
+  if (inflateInit2(&zs, -15) != Z_OK)
+    throw ImageError(kErrorOutOfMemory, "Not enough memory to compress a PNG file");
   const auto end = std::unique_ptr<z_stream, int (*)(z_stream*)>(&zs, inflateEnd);
   zs.next_in = data;
   zs.avail_in = static_cast<uInt>(size);
@@ -560,7 +566,8 @@ std::vector<unsigned char> EncodePng(const QImage& bitmap, int level, const PngT
     std::vector<unsigned char> out;
     if (bitmap.format() == QImage::Format_Indexed8) {
       const QList<QRgb> table = bitmap.colorTable();
-      const int entries = std::max<int>(UsedEntries(bitmap), std::min<int>(static_cast<int>(table.size()), 256));
+      const int entries =
+          std::max<int>(UsedEntries(bitmap), std::min<int>(static_cast<int>(table.size()), 256));
       const int bits = IndexBits(entries);
       PutHeader(out, bitmap, kColourTypePalette, bits);
       PutPalette(out, table, entries);

@@ -1,8 +1,8 @@
 #include "imaging/png_encoder.h"
 
 #include <gtest/gtest.h>
-
 #include <png.h>
+#include <unistd.h>
 
 #include <QBuffer>
 #include <QImage>
@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 #include "imaging/image.h"
 
@@ -102,9 +101,10 @@ QImage DecodeWithLibpng(const std::vector<unsigned char>& png, std::string& mess
 
 // pngcheck's verdict on a PNG file: "" when it finds nothing wrong.
 std::string PngcheckComplaint(const std::vector<unsigned char>& png) {
-  const auto path = std::filesystem::temp_directory_path() / ("pv-pngcheck-" + std::to_string(::getpid()) + ".png");
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(png.data()),
-                                               static_cast<std::streamsize>(png.size()));
+  const auto path =
+      std::filesystem::temp_directory_path() / ("pv-pngcheck-" + std::to_string(::getpid()) + ".png");
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
   const auto report = path.string() + ".txt";
   const int status = std::system(("pngcheck -q " + path.string() + " > " + report + " 2>&1").c_str());
   std::ifstream in(report);
@@ -173,7 +173,8 @@ TEST_P(PngStripTest, JoinedStripsDecodeToTheSourcePixels) {
     std::uint32_t state = 7;
     for (int y = 0; y < c.height; y += 3) {
       auto* row = reinterpret_cast<QRgb*>(source.scanLine(y));
-      for (int x = 0; x < c.width; ++x) row[x] = 0xFF000000u | ((state = state * 1664525u + 1013904223u) >> 8);
+      for (int x = 0; x < c.width; ++x)
+        row[x] = 0xFF000000u | ((state = state * 1664525u + 1013904223u) >> 8);
     }
   }
   const std::size_t rowBytes = c.fewColours ? 1 + (static_cast<std::size_t>(c.width) + 1) / 2
@@ -193,16 +194,19 @@ TEST_P(PngStripTest, JoinedStripsDecodeToTheSourcePixels) {
   EXPECT_TRUE(EncodePng(source, c.level, {}, tuning) == png) << "the bytes depend on the threads";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Edges, PngStripTest,
-    testing::Values(StripCase{"OneRow", 301, 4, 1, false, 8}, StripCase{"OneStrip", 301, 4, 4, false, 8},
-                    StripCase{"StripAndRow", 301, 4, 5, false, 8}, StripCase{"RowStrips", 257, 1, 7, false, 8},
-                    StripCase{"TwoStripsAndRow", 801, 40, 81, false, 1},
-                    StripCase{"StoredBlocks", 333, 200, 450, false, 0},
-                    StripCase{"ManyBlocks", 1001, 300, 700, false, 8},
-                    StripCase{"FewColoursOddWidth", 55, 3, 10, true, 8},
-                    StripCase{"FewColoursWideRowsManyBlocks", 2401, 700, 1500, true, 6}),
-    [](const testing::TestParamInfo<StripCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Edges, PngStripTest,
+                         testing::Values(StripCase{"OneRow", 301, 4, 1, false, 8},
+                                         StripCase{"OneStrip", 301, 4, 4, false, 8},
+                                         StripCase{"StripAndRow", 301, 4, 5, false, 8},
+                                         StripCase{"RowStrips", 257, 1, 7, false, 8},
+                                         StripCase{"TwoStripsAndRow", 801, 40, 81, false, 1},
+                                         StripCase{"StoredBlocks", 333, 200, 450, false, 0},
+                                         StripCase{"ManyBlocks", 1001, 300, 700, false, 8},
+                                         StripCase{"FewColoursOddWidth", 55, 3, 10, true, 8},
+                                         StripCase{"FewColoursWideRowsManyBlocks", 2401, 700, 1500, true, 6}),
+                         [](const testing::TestParamInfo<StripCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // Pictures of at most 256 colours become palette files with as few bits
 // an index as the count allows, decoding to the same pixels in libpng and
