@@ -1,6 +1,8 @@
 // The block painter: one rectangle of the canvas, dot by dot, from one
 // colour source, with the block's own mirror flags. The column phase of the
-// driver paints its columns with the same dot routine (PaintDots).
+// driver paints its columns with the same dot routine (PaintDots), and both
+// paint through one DotPainter, which spreads a big canvas over several
+// threads.
 //
 // Nothing here checks or clips positions: the image object drops dots
 // outside the canvas and answers reads outside a source with its
@@ -9,8 +11,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
+#include "generator/driver_steps.h"
 #include "generator/form.h"
 #include "generator/random.h"
 #include "imaging/image.h"
@@ -24,20 +28,31 @@ struct ColourSources {
   const std::vector<Image>& Sources;
 };
 
+// The pen and colour settings of a run of dots: the colour sources, which
+// one (CurrentIndex) and how it is read (the mirror flags, and MaxX and
+// MaxY, W - 1 and H - 1, for mirrored reads), and whether the pen is thick.
+struct PenSettings {
+  const ColourSources& colours;
+  std::int32_t CurrentIndex;
+  std::int32_t MaxX;
+  std::int32_t MaxY;
+  bool ThickPen;
+  bool MirrorX = false;
+  bool MirrorY = false;
+};
+
 // Paints the dots (i, top) .. (i, bottom) of one column: each dot takes its
 // colour from source CurrentIndex (read at the mirrored position in source
 // mode), sets the pen and draws. One RandomInt(3) draw per dot for the pen
-// width, taken whether or not thickPen is set.
-inline void PaintDots(Image& canvas, int i, int top, int bottom, int maxX, int maxY,
-                      std::int32_t currentIndex, bool mirrorX, bool mirrorY, bool thickPen,
-                      const ColourSources& colours, Random& rng) {
-  if (colours.PaletteMode) {
+// width, taken whether or not ThickPen is set.
+inline void PaintDots(Image& canvas, int i, int top, int bottom, const PenSettings& pen, Random& rng) {
+  if (pen.colours.PaletteMode) {
     // Every dot of the column has the same colour, so the column is painted
     // as the union of its dots, after the same draws.
     if (top > bottom) return;
-    canvas.SetLineColor(colours.Palette[static_cast<std::size_t>(currentIndex)]);
+    canvas.SetLineColor(pen.colours.Palette[static_cast<std::size_t>(pen.CurrentIndex)]);
     const std::int64_t count = std::int64_t{bottom} - top + 1;
-    if (!thickPen) {
+    if (!pen.ThickPen) {
       rng.RandomInt3Run(count, [](std::int32_t) {});
       canvas.SetLineWidth(1);
       canvas.DrawLine(i, top, i, bottom);
@@ -54,21 +69,78 @@ inline void PaintDots(Image& canvas, int i, int top, int bottom, int maxX, int m
     canvas.SetLineWidth(widths[(count - 1) % kChunk]);
     return;
   }
-  const Image& source = colours.Sources[static_cast<std::size_t>(currentIndex - 1)];
-  const int x = Mirrored(i, maxX, mirrorX);
+  const Image& source = pen.colours.Sources[static_cast<std::size_t>(pen.CurrentIndex - 1)];
+  const int x = Mirrored(i, pen.MaxX, pen.MirrorX);
   for (int j = top; j <= bottom; ++j) {
-    canvas.SetLineColor(source.GetColorAt(x, Mirrored(j, maxY, mirrorY)));
+    canvas.SetLineColor(source.GetColorAt(x, Mirrored(j, pen.MaxY, pen.MirrorY)));
     const int width = rng.RandomInt(3) + 1;
-    canvas.SetLineWidth(thickPen ? width : 1);
+    canvas.SetLineWidth(pen.ThickPen ? width : 1);
     canvas.DrawPoint(i, j);
   }
 }
 
-// Paints columns x1..x2, rows y1..y2 (inclusive) of the canvas from colour
-// source CurrentIndex. MaxX and MaxY (W - 1, H - 1) serve the mirrored reads.
-void PaintBlock(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2,
-                std::int32_t MaxX, std::int32_t MaxY, std::int32_t BackgroundIndex,
-                std::int32_t CurrentIndex, Image& canvas, bool ThickPen,
-                const ColourSources& colours, Random& rng);
+// Paints the runs of dots of one picture (its columns, then its blocks) in
+// the order given, with exactly the pixels, draws and final pen of
+// PaintDots called run after run.
+//
+// A small canvas, or one picture thread (imaging/threads.h), is painted by
+// PaintDots as the runs come. A large canvas is cut into bands of rows, one
+// thread each. A run's draws are then taken when it comes, so the generator
+// goes on at once as if it had been painted, and the generator as it was
+// is kept with the run. Kept runs are painted in rounds: while the bands
+// paint one round, each clipped to its rows and taking the same draws
+// again from the kept generators for the dots that reach into it, the
+// caller goes on with the next.
+class DotPainter {
+ public:
+  // bands 0: one band per picture thread when the canvas has at least
+  // kBandedPixels pixels, else one; 1: PaintDots at once. A round holds
+  // about dotsPerRound dots (tests make it small).
+  explicit DotPainter(Image& canvas, int bands = 0, std::int64_t dotsPerRound = kDotsPerRound);
+  ~DotPainter();
+  DotPainter(const DotPainter&) = delete;
+  DotPainter& operator=(const DotPainter&) = delete;
+
+  static constexpr std::int64_t kBandedPixels = std::int64_t{1} << 22;
+  static constexpr std::int64_t kDotsPerRound = std::int64_t{1} << 22;
+
+  void Paint(int i, int top, int bottom, const PenSettings& pen, Random& rng);
+  // Paints the runs still kept, waits for the bands, and leaves the
+  // canvas's pen as the last run set it. Call it before the canvas is used
+  // in any other way.
+  void Finish();
+
+ private:
+  struct Run {
+    int i;
+    int top;
+    int bottom;
+    PenSettings pen;
+    Random draws;  // the generator before the run's first draw
+  };
+  // Waits for the round in work, then starts the bands on the kept runs.
+  void StartRound();
+  void WaitForRound();
+  static void PaintInBand(const Run& run, Image& band, int bandTop, int bandBottom);
+
+  Image& m_canvas;
+  std::int64_t m_dotsPerRound;
+  std::vector<Image> m_bands;
+  std::vector<int> m_bandTops;  // one more than the bands: the last is the height
+  std::vector<Run> m_kept;
+  std::vector<Run> m_inWork;  // the round the bands paint
+  std::vector<std::jthread> m_workers;
+  std::int64_t m_keptDots = 0;
+  bool m_penSet = false;
+  Colour m_penColour = 0;
+  int m_penWidth = 1;
+};
+
+// Paints columns block.x1..block.x2, rows block.y1..block.y2 (inclusive)
+// from colour source pen.CurrentIndex with pen.ThickPen. The block's own
+// mirror flags are drawn here (those in pen are not used); a column is
+// skipped while the source is BackgroundIndex and neither flag is set.
+void PaintBlock(const BlockRect& block, std::int32_t BackgroundIndex, const PenSettings& pen,
+                DotPainter& painter, Random& rng);
 
 }  // namespace pictovance

@@ -72,6 +72,7 @@ void GeneratePicture(FormState& state, Form& form, Random& rng) {
     currentIndex = rng.RandomIndex(n);
   }
   const ColourSources colours{paletteMode, state.Palette, state.Sources};
+  DotPainter painter(canvas);
 
   // 4. First dots.
   form.SetStatus(Dots(rng.RandomInt(2) + 3));
@@ -93,8 +94,8 @@ void GeneratePicture(FormState& state, Form& form, Random& rng) {
     rng.Redraw(mirrorY, 0.05, 0.3);
     const RowRange rows = ChooseRows(H, rng);
     if (currentIndex == backgroundIndex && !mirrorX && !mirrorY) continue;
-    PaintDots(canvas, i, rows.top, rows.bottom, W - 1, H - 1, currentIndex, mirrorX, mirrorY, thickPen, colours,
-              rng);
+    painter.Paint(i, rows.top, rows.bottom, PenSettings{colours, currentIndex, W - 1, H - 1, thickPen, mirrorX, mirrorY},
+                  rng);
   }
 
   // 6. Block phase.
@@ -107,8 +108,9 @@ void GeneratePicture(FormState& state, Form& form, Random& rng) {
       form.ProcessEvents();
     }
     thickPen = rng.Flag(0.5);
-    PaintBlock(r.x1, r.y1, r.x2, r.y2, W - 1, H - 1, backgroundIndex, currentIndex, canvas, thickPen, colours, rng);
+    PaintBlock(r, backgroundIndex, PenSettings{colours, currentIndex, W - 1, H - 1, thickPen}, painter, rng);
   }
+  painter.Finish();
 
   // 7. Finishing pass.
   if (specialEffects) ApplySpecialEffects(canvas, paletteMode, rng);

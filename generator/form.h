@@ -76,6 +76,10 @@ class Form {
   virtual double PreviewScaleHeight() const = 0;
   virtual std::string PreviewTag() const = 0;
   virtual void ShowPicture(const Picture& picture) = 0;
+  // Whether anyone can see picPreview. A form without a window says no,
+  // and no preview is made for it: fitting a 9999 x 9999 picture took a
+  // third of a second.
+  virtual bool PreviewSeen() const { return true; }
 
   // lblFilecnt: its caption prefix (the tag) and its caption; lblRes.
   virtual std::string FileCountTag() const = 0;

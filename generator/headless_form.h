@@ -1,5 +1,6 @@
 // A form without a window: the special-effects switch, a 400 x 300 preview
-// that nobody looks at, and captions that go nowhere. The renderer paints
+// that nobody looks at (and so is never made), and captions that go
+// nowhere. The renderer paints
 // through it, and so do the benchmarks.
 #pragma once
 
@@ -23,6 +24,7 @@ class HeadlessForm final : public Form {
   double PreviewScaleHeight() const override { return 300; }
   std::string PreviewTag() const override { return "15790320"; }  // 0xF0F0F0, a light grey
   void ShowPicture(const Picture&) override {}
+  bool PreviewSeen() const override { return false; }
   std::string FileCountTag() const override { return "Files loaded: "; }
   void SetFileCountCaption(std::string_view) override {}
   void SetResolutionCaption(std::string_view) override {}

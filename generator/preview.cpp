@@ -21,6 +21,7 @@ Colour ColourFromTag(const std::string& tag) {
 }
 
 void ShowPreview(const Image& canvas, Form& form) {
+  if (!form.PreviewSeen()) return;
   Image copy;
   copy.AssignPicture(canvas.GetPicture());
   FitToCanvas(RoundHalfEven(form.PreviewScaleWidth()), RoundHalfEven(form.PreviewScaleHeight()), copy);

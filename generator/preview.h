@@ -1,6 +1,7 @@
 // The preview: a copy of a finished picture fitted to the preview area,
 // padded or trimmed to exactly its inner size, and handed to the form.
-// The picture itself is only read.
+// The picture itself is only read. A form whose preview nobody sees gets
+// none.
 #pragma once
 
 #include <string>

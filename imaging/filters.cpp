@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "imaging/bitmap_p.h"
+#include "imaging/threads.h"
 
 namespace pictovance {
 
@@ -40,7 +41,35 @@ void Filter(Image& image, const char* name, Body&& body) {
   }
 }
 
-void ForceOpaque(cv::Mat& pixels) { cv::bitwise_or(pixels, cv::Scalar(0, 0, 0, 255), pixels); }
+// Pictures below this many pixels are filtered on the calling thread.
+constexpr std::size_t kStripPixels = std::size_t{1} << 20;
+
+// Runs op(rows) over strips of rows that together cover rows 0 .. count - 1,
+// on the picture's threads. For the pixel-by-pixel operations (each output
+// pixel made from the input pixel at its place alone), which OpenCV runs on
+// one thread: the result is the same however the rows are cut. In place,
+// strip by strip, they also copy a strip where a whole-picture call copies
+// the whole picture first.
+template <class Op>
+void ByRowStrips(const cv::Mat& pixels, Op&& op) {
+  const int threads = PictureThreads();
+  if (threads <= 1 || pixels.total() < kStripPixels) {
+    op(cv::Range(0, pixels.rows));
+    return;
+  }
+  const int strips = std::min(pixels.rows, 8 * threads);
+  RunInParallel(strips, threads, [&](int k) {
+    op(cv::Range(static_cast<int>(std::int64_t{pixels.rows} * k / strips),
+                 static_cast<int>(std::int64_t{pixels.rows} * (k + 1) / strips)));
+  });
+}
+
+void ForceOpaque(cv::Mat& pixels) {
+  ByRowStrips(pixels, [&](cv::Range rows) {
+    cv::Mat strip = pixels.rowRange(rows);
+    cv::bitwise_or(strip, cv::Scalar(0, 0, 0, 255), strip);
+  });
+}
 
 // --- Tone curves ---------------------------------------------------------------
 
@@ -83,7 +112,10 @@ void Convolve(cv::Mat& pixels, const cv::Mat& kernel) {
 void ConvolveAbsolute(cv::Mat& pixels, const cv::Mat& kernel, double scale) {
   cv::Mat response;
   cv::filter2D(pixels, response, CV_16S, kernel, cv::Point(-1, -1), 0.0, kKernelBorder);
-  cv::convertScaleAbs(response, pixels, scale);
+  ByRowStrips(pixels, [&](cv::Range rows) {
+    cv::Mat strip = pixels.rowRange(rows);
+    cv::convertScaleAbs(response.rowRange(rows), strip, scale);
+  });
   ForceOpaque(pixels);
 }
 
@@ -180,7 +212,10 @@ void Image::FocusRestoration() {
     constexpr double kSigma = 2.0, kAmount = 1.5;
     cv::Mat soft;
     cv::GaussianBlur(pixels, soft, cv::Size(), kSigma, kSigma, kKernelBorder);
-    cv::addWeighted(pixels, 1.0 + kAmount, soft, -kAmount, 0.0, pixels);
+    ByRowStrips(pixels, [&](cv::Range rows) {
+      cv::Mat strip = pixels.rowRange(rows);
+      cv::addWeighted(strip, 1.0 + kAmount, soft.rowRange(rows), -kAmount, 0.0, strip);
+    });
     ForceOpaque(pixels);
   });
 }
@@ -219,8 +254,12 @@ void Image::EqualizeOnLuminance() {
 // --- Colour ----------------------------------------------------------------------
 
 void Image::Negative() {
-  Filter(*this, "Negative",
-         [&](cv::Mat& pixels) { cv::bitwise_xor(pixels, cv::Scalar(255, 255, 255, 0), pixels); });
+  Filter(*this, "Negative", [&](cv::Mat& pixels) {
+    ByRowStrips(pixels, [&](cv::Range rows) {
+      cv::Mat strip = pixels.rowRange(rows);
+      cv::bitwise_xor(strip, cv::Scalar(255, 255, 255, 0), strip);
+    });
+  });
 }
 
 void Image::Sepia(std::int32_t level, Colour colour) {
@@ -280,7 +319,10 @@ void Image::saturation(std::int32_t value) {
       m(row, row) += f;
     }
     m(3, 3) = 1.0f;
-    cv::transform(pixels, pixels, m);
+    ByRowStrips(pixels, [&](cv::Range rows) {
+      cv::Mat strip = pixels.rowRange(rows);
+      cv::transform(strip, strip, m);
+    });
   });
 }
 

@@ -312,6 +312,16 @@ class Image {
   void Emboss();            // relief lit from the top left; flat areas keep their colour
   void EmbossMore();        // the same relief twice as deep
 
+  // An image over rows top .. bottom - 1 (clamped to the bitmap) of this
+  // image's working bitmap, sharing its pixels: what the band draws at
+  // (x, y) lands here at (x, top + y), and it clips at its own edges as at
+  // the bitmap's. For painting one picture on several threads, one band
+  // each: this image must stay alive and unchanged, and must not be drawn
+  // on itself, while a band is in use. Each band has its own pen. An image
+  // without bitmap, or one whose bitmap cannot be made writable, gives an
+  // empty band.
+  Image RowBand(int top, int bottom);
+
   // The bitmap itself, for imaging/ internals: working kind, detached, with
   // the cache refreshed. Copies for reading go through GetPicture, which
   // tells the cache that the pixels are shared.

@@ -9,7 +9,7 @@ packages=(
   qt6-image-formats-plugins qt6-qpa-plugins qt6-wayland libqt6svg6
   libopencv-core-dev libopencv-imgproc-dev
   libimagequant-dev libdeflate-dev zlib1g-dev
-  libpng-dev
+  libpng-dev pngcheck
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev llvm
   xvfb xauth xdotool scrot openbox x11-utils weston

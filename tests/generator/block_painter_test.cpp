@@ -22,6 +22,14 @@ Image PositionSource(int w, int h) {
   return image;
 }
 
+// PaintBlock on canvas, painted as the runs come.
+void PaintBlockOn(Image& canvas, const BlockRect& block, std::int32_t background, const PenSettings& pen,
+                  Random& rng) {
+  DotPainter painter(canvas, 1);
+  PaintBlock(block, background, pen, painter, rng);
+  painter.Finish();
+}
+
 // The draws of one block: its two mirror flags, then per column two
 // re-draw chances (failing here) and one pen-width draw per dot (width 1).
 std::vector<double> BlockDraws(bool mirrorX, bool mirrorY, int columns, int rows) {
@@ -58,7 +66,7 @@ TEST_P(PaintBlockMirrorTest, ReadsTheSourceAtTheMirroredPosition) {
   Random rng;
   const int x1 = 2, y1 = 1, x2 = 6, y2 = 4;
   rng.Script(BlockDraws(c.mirrorX, c.mirrorY, x2 - x1 + 1, y2 - y1 + 1));
-  PaintBlock(x1, y1, x2, y2, W - 1, H - 1, 1, 2, canvas, false, colours, rng);
+  PaintBlockOn(canvas, {x1, y1, x2, y2}, 1, PenSettings{colours, 2, W - 1, H - 1, false}, rng);
   EXPECT_EQ(rng.ScriptLeft(), 0u) << "the block took another number of draws";
   for (int y = 0; y < H; ++y) {
     for (int x = 0; x < W; ++x) {
@@ -94,7 +102,7 @@ TEST(PaintBlockTest, TheBackgroundSourceIsPaintedOnlyInMirroredColumns) {
               kYes, kYes, kNo, 0.0, 0.0, 0.0,            // column 2: MirrorX on, three dots
               kNo, kNo, 0.0, 0.0, 0.0,                   // column 3: painted
               kYes, kNo, kNo});                          // column 4: MirrorX off
-  PaintBlock(0, 0, 4, 2, 5, 2, 1, 1, canvas, false, colours, rng);
+  PaintBlockOn(canvas, {0, 0, 4, 2}, 1, PenSettings{colours, 1, 5, 2, false}, rng);
   EXPECT_EQ(rng.ScriptLeft(), 0u);
   for (int x = 0; x < 6; ++x) {
     const Colour expected = (x == 2 || x == 3) ? 0x000011 : 0x777777;
@@ -116,7 +124,7 @@ TEST(PaintBlockTest, ThinAndEmptyBlocks) {
     Image canvas;
     canvas.CreateBitmap(6, 5, 0);
     Random rng(1);
-    PaintBlock(c.x1, c.y1, c.x2, c.y2, 5, 4, 1, 2, canvas, false, colours, rng);
+    PaintBlockOn(canvas, {c.x1, c.y1, c.x2, c.y2}, 1, PenSettings{colours, 2, 5, 4, false}, rng);
     int painted = 0;
     for (int y = 0; y < 5; ++y)
       for (int x = 0; x < 6; ++x) painted += canvas.GetColorAt(x, y) == 0x0000FF ? 1 : 0;
@@ -137,7 +145,7 @@ TEST(PaintBlockTest, EveryDotTakesAPenWidthDrawWhetherOrNotThePenIsThick) {
     // 2 flags + 2 columns x (2 chances + 3 dots); the width draws ask for 4.
     rng.Script({kNo, kNo, kNo, kNo, kWidest, kWidest, kWidest, kNo, kNo, kWidest, kWidest,
                 kWidest});
-    PaintBlock(4, 4, 5, 6, 9, 9, 1, 2, canvas, thick, colours, rng);
+    PaintBlockOn(canvas, {4, 4, 5, 6}, 1, PenSettings{colours, 2, 9, 9, thick}, rng);
     EXPECT_EQ(rng.ScriptLeft(), 0u);
     EXPECT_EQ(canvas.LineWidth(), thick ? 4 : 1);
     // Width 4 dots spill around the block; width 1 dots do not.
@@ -171,7 +179,7 @@ TEST(PaintDotsTest, PaletteColumnsMatchTheDotByDotRoutine) {
       fastRng.Script({0.9, 0.1, 0.6});
       plainRng.Script({0.9, 0.1, 0.6});
     }
-    PaintDots(fast, i, top, bottom, w - 1, h - 1, 1, false, false, thickPen, colours, fastRng);
+    PaintDots(fast, i, top, bottom, PenSettings{colours, 1, w - 1, h - 1, thickPen}, fastRng);
     for (int j = top; j <= bottom; ++j) {
       plain.SetLineColor(palette[1]);
       const int width = plainRng.RandomInt(3) + 1;
@@ -184,6 +192,51 @@ TEST(PaintDotsTest, PaletteColumnsMatchTheDotByDotRoutine) {
     ASSERT_EQ(fast.LineColor(), plain.LineColor());
     for (int y = 0; y < h; ++y) {
       for (int x = 0; x < w; ++x) ASSERT_EQ(fast.GetColorAt(x, y), plain.GetColorAt(x, y)) << x << ", " << y;
+    }
+  }
+}
+
+// Painting in bands of rows on several threads, round after round while
+// the next round's runs come, leaves the pixels, the pen and the generator
+// exactly as painting run after run does: over many random canvases, runs
+// reaching past every edge, thick and thin pens, both colour modes,
+// mirrored reads, band counts up to more than the rows, and rounds of a
+// few dots to many.
+TEST(DotPainterTest, BandsPaintWhatRunAfterRunPaints) {
+  PaletteSlots palette{};
+  for (std::size_t k = 1; k < palette.size(); ++k) palette[k] = static_cast<Colour>(k * 0x10305);
+  Random dice(77);
+  for (int trial = 0; trial < 300; ++trial) {
+    const int w = dice.RandomInt(30) + 1, h = dice.RandomInt(120) + 1;
+    const bool paletteMode = dice.Flag(0.5);
+    const int bands = dice.RandomInt(8) + 2;
+    SCOPED_TRACE(testing::Message() << "trial " << trial << ": " << w << "x" << h << ", " << bands << " bands, "
+                                    << (paletteMode ? "palette" : "sources"));
+    std::vector<Image> sources;
+    sources.push_back(PositionSource(w, h));
+    sources.push_back(PositionSource(w, h));
+    const ColourSources colours{paletteMode, palette, sources};
+    const Image background = PositionSource(w, h);
+    Image banded, plain;
+    banded.AssignPicture(background.GetPicture());
+    plain.AssignPicture(background.GetPicture());
+    Random bandedRng(static_cast<std::uint64_t>(trial)), plainRng(static_cast<std::uint64_t>(trial));
+    DotPainter painter(banded, bands, dice.RandomInt(60) + 1);  // rounds of a few runs
+    const int runs = dice.RandomInt(40);
+    for (int r = 0; r < runs; ++r) {
+      const int i = dice.RandomInt(w + 3) - 2;
+      const int top = dice.RandomInt(h + 5) - 3, bottom = dice.RandomInt(h + 5) - 3;
+      PenSettings pen{colours, dice.RandomInt(1) + 1, w - 1, h - 1, dice.Flag(0.6), dice.Flag(0.5), dice.Flag(0.5)};
+      painter.Paint(i, top, bottom, pen, bandedRng);
+      PaintDots(plain, i, top, bottom, pen, plainRng);
+    }
+    painter.Finish();
+    ASSERT_EQ(bandedRng.DrawCount(), plainRng.DrawCount());
+    ASSERT_EQ(bandedRng.RandomUnit(), plainRng.RandomUnit());
+    ASSERT_EQ(banded.LineColor(), plain.LineColor());
+    ASSERT_EQ(banded.LineWidth(), plain.LineWidth());
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) ASSERT_EQ(banded.GetColorAt(x, y), plain.GetColorAt(x, y)) << x << ", " << y;
     }
   }
 }

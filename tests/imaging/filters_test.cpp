@@ -12,6 +12,7 @@
 #include "imaging/bitmap_p.h"
 #include "imaging/image.h"
 #include "imaging/qt_bridge.h"
+#include "imaging/threads.h"
 #include "tests/imaging/pictures.h"
 
 namespace pictovance {
@@ -181,6 +182,22 @@ TEST_P(EveryFilterTest, FlatPictureStaysFlat) {
           << std::hex << first;
     }
   }
+}
+
+// A picture large enough to be filtered in strips of rows on several
+// threads gets exactly the pixels it gets on one.
+TEST_P(EveryFilterTest, GivesTheSamePixelsOnOneThreadAsOnThree) {
+  const Image source = Paint(1031, 1033, Rich);
+  Image one, three;
+  one.AssignPicture(source.GetPicture());
+  three.AssignPicture(source.GetPicture());
+  SetPictureThreads(1);
+  GetParam().apply(one);
+  SetPictureThreads(3);
+  GetParam().apply(three);
+  SetPictureThreads(ProcessorCount());
+  EXPECT_TRUE(PixelsNear(
+      three, [&one](int x, int y) { return one.GetColorAt(x, y); }, 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Filters, EveryFilterTest, testing::ValuesIn(AllFilters()), CaseName);

@@ -1,11 +1,17 @@
 #include "imaging/png_encoder.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
+#include <unistd.h>
 
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "imaging/image.h"
 
@@ -66,6 +72,61 @@ testing::AssertionResult SamePixels(const QImage& decoded, const QImage& source)
   return testing::AssertionSuccess();
 }
 
+// The colour type and bit depth of a PNG file, from its header.
+struct PngKind {
+  int colourType;
+  int bits;
+};
+PngKind KindOf(const std::vector<unsigned char>& png) { return {png.at(25), png.at(24)}; }
+
+// The pixels of a PNG file as libpng decodes them, as a working bitmap, or
+// a null image with libpng's message when it refuses the file.
+QImage DecodeWithLibpng(const std::vector<unsigned char>& png, std::string& message) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_memory(&image, png.data(), png.size()) == 0) {
+    message = image.message;
+    return {};
+  }
+  image.format = PNG_FORMAT_BGRA;
+  QImage decoded(static_cast<int>(image.width), static_cast<int>(image.height), QImage::Format_ARGB32);
+  if (png_image_finish_read(&image, nullptr, decoded.bits(), static_cast<png_int_32>(decoded.bytesPerLine()),
+                            nullptr) == 0) {
+    message = image.message;
+    png_image_free(&image);
+    return {};
+  }
+  return decoded;
+}
+
+// pngcheck's verdict on a PNG file: "" when it finds nothing wrong.
+std::string PngcheckComplaint(const std::vector<unsigned char>& png) {
+  const auto path =
+      std::filesystem::temp_directory_path() / ("pv-pngcheck-" + std::to_string(::getpid()) + ".png");
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+  const auto report = path.string() + ".txt";
+  const int status = std::system(("pngcheck -q " + path.string() + " > " + report + " 2>&1").c_str());
+  std::ifstream in(report);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::filesystem::remove(path);
+  std::filesystem::remove(report);
+  return status == 0 ? "" : "pngcheck: " + (text.empty() ? "cannot run (apt-get install pngcheck)" : text);
+}
+
+// A picture with exactly colours colours (at most width x height), spread
+// so each row holds several.
+QImage PictureOfColours(int w, int h, int colours) {
+  QImage image(w, h, QImage::Format_RGB32);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const int k = (x + y * w) % colours;
+      image.setPixel(x, y, qRgb((k * 37) % 256, (k * 101 + 7) % 256, k / 3));
+    }
+  }
+  return image;
+}
+
 class PngRoundTripTest : public testing::TestWithParam<std::tuple<bool, QSize, int>> {};
 
 TEST_P(PngRoundTripTest, DecodesToTheSourcePixels) {
@@ -75,7 +136,6 @@ TEST_P(PngRoundTripTest, DecodesToTheSourcePixels) {
   const std::vector<unsigned char> png = EncodePng(source, level, {});
   const QImage decoded = QImage::fromData(Bytes(png), "PNG");
   ASSERT_FALSE(decoded.isNull());
-  EXPECT_EQ(decoded.format() == QImage::Format_Indexed8, palette);
   EXPECT_TRUE(SamePixels(decoded, source));
 }
 
@@ -85,25 +145,106 @@ INSTANTIATE_TEST_SUITE_P(KindsAndSizes, PngRoundTripTest,
                                                           QSize(37, 11), QSize(801, 5)),
                                           testing::Values(0, 8)));
 
-// Large pictures stream through zlib a band at a time instead of being
-// compressed in one call.
-TEST(PngEncoderTest, APictureTooLargeForOneCallDecodesToItsPixels) {
-  // Noise at the top, so the compressed stream too outgrows one output piece.
-  QImage source = WorkingPicture(4800, 4700);
-  std::uint32_t state = 1;
-  for (int y = 0; y < 300; ++y) {
-    auto* row = reinterpret_cast<QRgb*>(source.scanLine(y));
-    for (int x = 0; x < source.width(); ++x) {
-      state = state * 1664525u + 1013904223u;
-      row[x] = 0xFF000000u | (state >> 8);
+// Strips of rows compressed on their own and joined into one stream: sizes
+// around the strip edges, a strip made of several deflate blocks (stored
+// blocks at level 0 hold at most 64 KiB; libdeflate starts a new block
+// every few hundred kilobytes), and pictures of few and many colours (the
+// widest palette rows filtered with Up, the rest not). Every
+// file must decode to the source in libpng, pass pngcheck, and be the same
+// bytes on one thread as on three.
+struct StripCase {
+  const char* name;
+  int width;
+  int stripRows;
+  int height;
+  bool fewColours;
+  int level;
+};
+void PrintTo(const StripCase& c, std::ostream* out) { *out << c.name; }
+
+class PngStripTest : public testing::TestWithParam<StripCase> {};
+
+TEST_P(PngStripTest, JoinedStripsDecodeToTheSourcePixels) {
+  const StripCase& c = GetParam();
+  QImage source = c.fewColours ? PictureOfColours(c.width, c.height, 13) : WorkingPicture(c.width, c.height);
+  if (!c.fewColours) {
+    // Noise in every third row (more than 256 colours in the first alone),
+    // so strips compress to blocks of every kind.
+    std::uint32_t state = 7;
+    for (int y = 0; y < c.height; y += 3) {
+      auto* row = reinterpret_cast<QRgb*>(source.scanLine(y));
+      for (int x = 0; x < c.width; ++x)
+        row[x] = 0xFF000000u | ((state = state * 1664525u + 1013904223u) >> 8);
     }
   }
-  const std::vector<unsigned char> png = EncodePng(source, 1, {});
-  const std::vector<std::string> types = ChunkTypes(png);
-  EXPECT_GT(std::count(types.begin(), types.end(), "IDAT"), 1);
-  const QImage decoded = QImage::fromData(Bytes(png), "PNG");
-  EXPECT_TRUE(SamePixels(decoded.convertToFormat(QImage::Format_RGB32), source));
+  const std::size_t rowBytes = c.fewColours ? 1 + (static_cast<std::size_t>(c.width) + 1) / 2
+                                            : 1 + 3 * static_cast<std::size_t>(c.width);
+  PngEncoderTuning tuning;
+  tuning.oneCallBytes = 0;
+  tuning.stripBytes = rowBytes * static_cast<std::size_t>(c.stripRows);
+  tuning.threads = 1;
+  const std::vector<unsigned char> png = EncodePng(source, c.level, {}, tuning);
+  EXPECT_EQ(KindOf(png).colourType, c.fewColours ? 3 : 2);
+  std::string message;
+  const QImage decoded = DecodeWithLibpng(png, message);
+  ASSERT_FALSE(decoded.isNull()) << message;
+  EXPECT_TRUE(SamePixels(decoded, source));
+  EXPECT_EQ(PngcheckComplaint(png), "");
+  tuning.threads = 3;
+  EXPECT_TRUE(EncodePng(source, c.level, {}, tuning) == png) << "the bytes depend on the threads";
 }
+
+INSTANTIATE_TEST_SUITE_P(Edges, PngStripTest,
+                         testing::Values(StripCase{"OneRow", 301, 4, 1, false, 8},
+                                         StripCase{"OneStrip", 301, 4, 4, false, 8},
+                                         StripCase{"StripAndRow", 301, 4, 5, false, 8},
+                                         StripCase{"RowStrips", 257, 1, 7, false, 8},
+                                         StripCase{"TwoStripsAndRow", 801, 40, 81, false, 1},
+                                         StripCase{"StoredBlocks", 333, 200, 450, false, 0},
+                                         StripCase{"ManyBlocks", 1001, 300, 700, false, 8},
+                                         StripCase{"FewColoursOddWidth", 55, 3, 10, true, 8},
+                                         StripCase{"FewColoursWideRowsManyBlocks", 2401, 700, 1500, true, 6}),
+                         [](const testing::TestParamInfo<StripCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// Pictures of at most 256 colours become palette files with as few bits
+// an index as the count allows, decoding to the same pixels in libpng and
+// in Qt; one colour more and they stay RGB.
+struct PaletteCase {
+  int colours;
+  int width;
+  int bits;  // 0: RGB
+};
+void PrintTo(const PaletteCase& c, std::ostream* out) { *out << c.colours << "colours" << c.width << "wide"; }
+
+class PngPaletteTest : public testing::TestWithParam<PaletteCase> {};
+
+TEST_P(PngPaletteTest, FewColoursMakeAPaletteFileOfTheSamePixels) {
+  const PaletteCase& c = GetParam();
+  const QImage source = PictureOfColours(c.width, 300 / c.width + 3, c.colours);
+  const std::vector<unsigned char> png = EncodePng(source, 8, {});
+  EXPECT_EQ(KindOf(png).colourType, c.bits == 0 ? 2 : 3);
+  EXPECT_EQ(KindOf(png).bits, c.bits == 0 ? 8 : c.bits);
+  std::string message;
+  const QImage fromLibpng = DecodeWithLibpng(png, message);
+  ASSERT_FALSE(fromLibpng.isNull()) << message;
+  EXPECT_TRUE(SamePixels(fromLibpng, source)) << "libpng";
+  const QImage fromQt = QImage::fromData(Bytes(png), "PNG");
+  ASSERT_FALSE(fromQt.isNull());
+  EXPECT_TRUE(SamePixels(fromQt.convertToFormat(QImage::Format_RGB32), source)) << "Qt";
+  EXPECT_EQ(PngcheckComplaint(png), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, PngPaletteTest,
+                         testing::Values(PaletteCase{1, 7, 1}, PaletteCase{2, 9, 1}, PaletteCase{3, 5, 2},
+                                         PaletteCase{4, 11, 2}, PaletteCase{5, 3, 4}, PaletteCase{16, 17, 4},
+                                         PaletteCase{17, 13, 8}, PaletteCase{256, 301, 8},
+                                         PaletteCase{257, 301, 0}),
+                         [](const testing::TestParamInfo<PaletteCase>& info) {
+                           return std::to_string(info.param.colours) + "Colours" +
+                                  std::to_string(info.param.width) + "Wide";
+                         });
 
 TEST(PngEncoderTest, TextsReadBackAsTextAndInternationalTextChunks) {
   const PngTexts texts = {{"Title", "Plain words"},
@@ -111,7 +252,7 @@ TEST(PngEncoderTest, TextsReadBackAsTextAndInternationalTextChunks) {
                           {"Recipe", "seed 42 \u2713 \u65e5\u672c"}};
   const std::vector<unsigned char> png = EncodePng(WorkingPicture(5, 4), 8, texts);
   const std::vector<std::string> types = ChunkTypes(png);
-  EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "tEXt", "tEXt", "iTXt", "IDAT", "IEND"}));
+  EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "PLTE", "tEXt", "tEXt", "iTXt", "IDAT", "IEND"}));
   QByteArray bytes = Bytes(png);
   QBuffer buffer(&bytes);
   QImageReader reader(&buffer, "PNG");

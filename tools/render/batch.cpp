@@ -1,7 +1,6 @@
 #include "tools/render/batch.h"
 
 #include <pthread.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +23,7 @@
 
 #include "canvas/recipe.h"
 #include "generator/driver.h"
+#include "imaging/threads.h"
 #include "tools/render/progress.h"
 
 namespace pictovance::render {
@@ -116,6 +116,11 @@ int RunBatch(const FormState& model, const BatchSettings& settings, std::ostream
               << " (" << memory.bytes / kMiB << " MB)\n";
     jobs = fitting;
   }
+
+  // Jobs and the threads inside each picture share the processors: with
+  // as many jobs as processors every picture keeps to one thread, with one
+  // job a big picture uses them all.
+  SetPictureThreads(std::max(1, DefaultJobs() / jobs));
 
   LoadImageFormats();
   const std::uint64_t nameSeed = FreshSeed();
@@ -252,11 +257,7 @@ std::string PrepareOutFolder(const std::filesystem::path& folder) {
   return "";
 }
 
-int DefaultJobs() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(CPU_COUNT(&set), 1);
-  return static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
-}
+int DefaultJobs() { return ProcessorCount(); }
 
 std::uint64_t FreshSeed() {
   std::random_device entropy;

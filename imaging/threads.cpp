@@ -1,0 +1,67 @@
+#include "imaging/threads.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <opencv2/core.hpp>
+#include <thread>
+#include <vector>
+
+namespace pictovance {
+
+namespace {
+
+std::atomic<int> g_pictureThreads{0};  // 0: not set, one per processor
+
+}  // namespace
+
+int ProcessorCount() noexcept {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(CPU_COUNT(&set), 1);
+  return static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
+}
+
+int PictureThreads() noexcept {
+  const int threads = g_pictureThreads.load(std::memory_order_relaxed);
+  return threads > 0 ? threads : ProcessorCount();
+}
+
+void SetPictureThreads(int threads) {
+  threads = std::max(threads, 1);
+  g_pictureThreads.store(threads, std::memory_order_relaxed);
+  cv::setNumThreads(threads);
+}
+
+void RunInParallel(int count, int threads, const std::function<void(int)>& task) {
+  threads = std::clamp(threads, 1, std::max(count, 1));
+  std::atomic<int> next{0};
+  std::atomic<bool> failed{false};
+  std::exception_ptr failure;
+  std::mutex failureMutex;
+  const auto work = [&] {
+    for (int k = next.fetch_add(1); k < count && !failed.load(); k = next.fetch_add(1)) {
+      try {
+        task(k);
+      } catch (...) {
+        const std::lock_guard lock(failureMutex);
+        if (!failure) failure = std::current_exception();
+        failed = true;
+      }
+    }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    try {
+      for (int t = 1; t < threads; ++t) helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      // No more threads to be had: the ones running share the work.
+    }
+    work();
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace pictovance
