@@ -7,9 +7,9 @@
 // RGB rows. Other pictures are written as 8-bit RGB with one fixed row
 // filter (Up) rather than a trial of every filter on every row. The pixels
 // are compressed with libdeflate, about twice as fast as zlib at the same
-// level for files of about the same size (RGB rows at most at libdeflate's
-// level 6: its levels above parse for the shortest stream at five times
-// the cost). A large picture is compressed in strips of rows on several
+// level for files of about the same size (strips of RGB rows at most at
+// libdeflate's level 6: its levels above parse for the shortest stream at
+// three to five times the cost, for large files no smaller). A large picture is compressed in strips of rows on several
 // threads (the picture thread budget, imaging/threads.h) and the strips
 // joined into one stream, so memory holds the picture, the compressed file
 // and a few strips in work.
