@@ -185,7 +185,10 @@ class ColourTable {
   // The colours of every pixel in rows top .. bottom - 1 of image, or false
   // as soon as there are more than kMaxColours or stop is set.
   bool AddRows(const QImage& image, int top, int bottom, const std::atomic<bool>& stop) {
-    QRgb last = 0;
+    if (top >= bottom) return true;
+    // Unlike the first pixel, so that it is added whatever it is (pixel 0,
+    // transparent black, too).
+    QRgb last = ~reinterpret_cast<const QRgb*>(image.constScanLine(top))[0];
     const int width = image.width();
     for (int y = top; y < bottom; ++y) {
       if (stop.load(std::memory_order_relaxed)) return false;
@@ -592,7 +595,7 @@ std::vector<unsigned char> EncodePng(const QImage& bitmap, int level, const PngT
         const ColourTable& lookup = *colours;
         const auto indexOf = [&lookup](const uchar* line, int width, std::uint8_t* indices) {
           const auto* pixels = reinterpret_cast<const QRgb*>(line);
-          QRgb last = 0;  // never an opaque pixel
+          QRgb last = ~pixels[0];  // unlike the first pixel, whatever it is
           std::uint8_t lastIndex = 0;
           for (int x = 0; x < width; ++x) {
             // Most pixels repeat their left neighbour: a compare, no look-up.

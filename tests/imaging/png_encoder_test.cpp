@@ -246,6 +246,23 @@ INSTANTIATE_TEST_SUITE_P(Counts, PngPaletteTest,
                                   std::to_string(info.param.width) + "Wide";
                          });
 
+// Pictures with an alpha channel are saved without it: their colours, as
+// opaque pixels. Transparent black (pixel 0) is black, in a palette file as
+// in an RGB one, also where it starts the picture.
+TEST(PngEncoderTest, AlphaIsDroppedAndTransparentBlackIsBlack) {
+  for (const int colours : {2, 300}) {
+    QImage source = PictureOfColours(20, 20, colours).convertToFormat(QImage::Format_ARGB32);
+    for (int x = 0; x < 20; ++x) source.setPixel(x, 0, 0);  // the first row, and only there
+    source.setPixel(5, 5, qRgba(10, 20, 30, 0));
+    const std::vector<unsigned char> png = EncodePng(source, 8, {});
+    const QImage decoded = QImage::fromData(Bytes(png), "PNG");
+    ASSERT_FALSE(decoded.isNull()) << colours << " colours";
+    EXPECT_TRUE(SamePixels(decoded.convertToFormat(QImage::Format_RGB32),
+                           source.convertToFormat(QImage::Format_RGB32)))
+        << colours << " colours";
+  }
+}
+
 TEST(PngEncoderTest, TextsReadBackAsTextAndInternationalTextChunks) {
   const PngTexts texts = {{"Title", "Plain words"},
                           {"Comment", "Caf\u00e9 cr\u00e8me"},
