@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/generator/fake_form.h"
+#include "tests/imaging/pictures.h"
 
 namespace pictovance {
 namespace {
@@ -15,18 +16,6 @@ using testing_support::FakeForm;
 // Every pixel of the canvas its own colour, so a placement off by one
 // shows.
 Colour Pattern(int x, int y) { return (x % 256) | (y % 256) << 8 | ((x / 256) * 16 + y / 256) << 16; }
-
-Image PatternCanvas(int width, int height) {
-  Image canvas;
-  canvas.CreateBitmap(width, height, 0);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      canvas.SetLineColor(Pattern(x, y));
-      canvas.DrawPoint(x, y);
-    }
-  }
-  return canvas;
-}
 
 // A canvas of the preview's proportions is not scaled: it is centred on a
 // picture of the preview's inner size, cut where larger and padded with
@@ -45,7 +34,7 @@ TEST_P(PreviewPlacementTest, CentresACanvasOfThePreviewsProportions) {
   const Colour background = 0x123456;
   FakeForm form;
   form.previewTag = std::to_string(background);
-  const Image canvas = PatternCanvas(p.width, p.height);
+  const Image canvas = test_pictures::Paint(p.width, p.height, Pattern);
   ShowPreview(canvas, form);
   ASSERT_EQ(form.shown.size(), 1u);
   Image preview;
