@@ -319,7 +319,21 @@ class CostMeter : public QPaintEngine {
 
   void drawPath(const QPainterPath& path) override {
     const double scale = std::sqrt(std::abs(m_transform.determinant()));
-    AddShape(path.controlPointRect(), path.length() * scale);
+    AddShape(path.controlPointRect(), ControlLength(path) * scale);
+  }
+  // The length through a path's control points: never shorter than the
+  // path, and a sum over its elements. QPainterPath::length() splits
+  // curves until they are flat, which took minutes for a circle of radius
+  // 1e31.
+  static double ControlLength(const QPainterPath& path) {
+    double length = 0;
+    for (int i = 1; i < path.elementCount(); ++i) {
+      const QPainterPath::Element& to = path.elementAt(i);
+      if (to.isMoveTo()) continue;
+      const QPainterPath::Element& from = path.elementAt(i - 1);
+      length += std::hypot(to.x - from.x, to.y - from.y);
+    }
+    return length;
   }
   void drawPolygon(const QPointF* points, int count, PolygonDrawMode mode) override {
     if (count <= 0) return;

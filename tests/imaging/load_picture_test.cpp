@@ -83,6 +83,20 @@ TEST(DrawingTest, IsDrawnFromItselfAlone) {
   EXPECT_EQ(image.GetColorAt(75, 15), 0x00FF00) << "the embedded picture is missing";
 }
 
+// A shape far larger than the picture is measured at once: a circle of
+// radius 1e31 once took minutes to measure (found by the fuzzer).
+TEST(DrawingTest, AHugeShapeIsDrawnAtOnce) {
+  QTemporaryDir dir;
+  const std::string path =
+      Write(dir, "huge.svg",
+            "<svg xmlns='http://www.w3.org/2000/svg' width='24' height='16'>"
+            "<circle cx='2' cy='2' r='22222222222222222222222222222222' fill='#ff0000'/></svg>");
+  Image image;
+  ASSERT_NO_THROW(image.LoadBitmap(path));
+  EXPECT_EQ(image.Width(), 24);
+  EXPECT_EQ(image.Height(), 16);
+}
+
 // Adobe RGB (1998) to sRGB, both with the D65 white: linear RGB through XYZ.
 // The curves: Adobe RGB's pure power 563/256, sRGB's piecewise one.
 int AdobeToSrgb(const double adobe[3], int channel) {
