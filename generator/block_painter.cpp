@@ -17,21 +17,29 @@ constexpr int kReachDown = 1;
 
 }  // namespace
 
-DotPainter::DotPainter(Image& canvas, int bands, std::int64_t dotsPerRound)
+DotPainter::DotPainter(Image& canvas, int bands, std::int64_t dotsPerRound, int tileRows)
     : m_canvas(canvas), m_dotsPerRound(std::max<std::int64_t>(dotsPerRound, 1)) {
+  bool banded = bands >= 2;
   if (bands == 0) {
     const std::int64_t pixels = std::int64_t{canvas.Width()} * canvas.Height();
-    bands = pixels >= kBandedPixels ? PictureThreads() : 1;
+    banded = pixels >= kBandedPixels;
+    bands = PictureThreads();
   }
-  bands = std::min(bands, canvas.Height());
-  if (bands <= 1) return;
+  bands = std::clamp(bands, 1, std::max(canvas.Height(), 1));
+  if (!banded || canvas.Height() == 0) return;
+  tileRows = std::max(tileRows, 1);
   for (int b = 0; b < bands; ++b) {
-    const int top = static_cast<int>(std::int64_t{canvas.Height()} * b / bands);
-    const int bottom = static_cast<int>(std::int64_t{canvas.Height()} * (b + 1) / bands);
-    m_bands.push_back(canvas.RowBand(top, bottom));
-    m_bandTops.push_back(top);
+    Band band;
+    band.top = static_cast<int>(std::int64_t{canvas.Height()} * b / bands);
+    band.bottom = static_cast<int>(std::int64_t{canvas.Height()} * (b + 1) / bands);
+    for (int top = band.top; top < band.bottom; top += tileRows) {
+      const int bottom = std::min(band.bottom, top + tileRows);
+      band.tiles.push_back(canvas.RowBand(top, bottom));
+      band.tileTops.push_back(top);
+    }
+    band.tileTops.push_back(band.bottom);
+    m_bands.push_back(std::move(band));
   }
-  m_bandTops.push_back(canvas.Height());
 }
 
 void DotPainter::Paint(int i, int top, int bottom, const PenSettings& pen, Random& rng) {
@@ -42,9 +50,14 @@ void DotPainter::Paint(int i, int top, int bottom, const PenSettings& pen, Rando
   if (top > bottom) return;  // no draws, no dots, no pen
   m_kept.push_back(Run{i, top, bottom, pen, rng});
   const std::int64_t count = std::int64_t{bottom} - top + 1;
-  std::int32_t lastWidth = 0;
-  rng.RandomInt3Run(count, [&lastWidth](std::int32_t w) { lastWidth = w + 1; });
-  m_penWidth = pen.ThickPen ? lastWidth : 1;
+  if (pen.colours.PaletteMode && !pen.ThickPen) {
+    rng.Skip(count);
+    m_penWidth = 1;
+  } else {
+    rng.Skip(count - 1);
+    const int lastWidth = rng.RandomInt(3) + 1;
+    m_penWidth = pen.ThickPen ? lastWidth : 1;
+  }
   if (pen.colours.PaletteMode) {
     m_penColour = pen.colours.Palette[static_cast<std::size_t>(pen.CurrentIndex)];
   } else {
@@ -78,46 +91,70 @@ void DotPainter::StartRound() {
   if (m_kept.empty()) return;
   std::swap(m_inWork, m_kept);
   m_keptDots = 0;
-  const auto paintBand = [this](std::size_t band) {
-    for (const Run& run : m_inWork) PaintInBand(run, m_bands[band], m_bandTops[band], m_bandTops[band + 1]);
-  };
-  for (std::size_t band = 0; band < m_bands.size(); ++band) {
+  for (Band& band : m_bands) {
     try {
-      m_workers.emplace_back(paintBand, band);
+      m_workers.emplace_back([this, &band] { PaintBand(band); });
     } catch (const std::system_error&) {
-      paintBand(band);  // no thread to be had: this one paints the band
+      PaintBand(band);  // no thread to be had: this one paints the band
     }
   }
 }
 
-// The dots of run that reach rows bandTop .. bandBottom - 1, drawn on band
-// (whose row 0 is the canvas's row bandTop) with the run's own draws.
-void DotPainter::PaintInBand(const Run& run, Image& band, int bandTop, int bandBottom) {
-  const int first = std::max(run.top, bandTop - kReachUp);
-  const int last = std::min(run.bottom, bandBottom - 1 + kReachDown);
-  if (first > last) return;
+// The round in work on one band: the pen widths of the dots that reach it,
+// drawn again from the kept generators, then tile after tile, each with
+// every run in turn.
+void DotPainter::PaintBand(Band& band) const {
+  band.reach.clear();
+  band.widths.clear();
+  for (const Run& run : m_inWork) {
+    const Reach reach{std::max(run.top, band.top - kReachUp), std::min(run.bottom, band.bottom - 1 + kReachDown),
+                      band.widths.size()};
+    band.reach.push_back(reach);
+    if (reach.first > reach.last || !run.pen.ThickPen) continue;  // a thin pen needs no widths
+    Random draws = run.draws;
+    draws.Skip(reach.first - run.top);
+    band.widths.resize(reach.widths + static_cast<std::size_t>(reach.last - reach.first + 1));
+    std::uint8_t* out = band.widths.data() + reach.widths;
+    draws.RandomInt3Run(reach.last - reach.first + 1,
+                        [&out](std::int32_t w) { *out++ = static_cast<std::uint8_t>(w + 1); });
+  }
+  for (std::size_t t = 0; t < band.tiles.size(); ++t) {
+    const int tileTop = band.tileTops[t];
+    const int tileBottom = band.tileTops[t + 1];
+    for (std::size_t k = 0; k < m_inWork.size(); ++k) {
+      const Reach& reach = band.reach[k];
+      const int first = std::max(reach.first, tileTop - kReachUp);
+      const int last = std::min(reach.last, tileBottom - 1 + kReachDown);
+      if (first > last) continue;
+      PaintInTile(m_inWork[k], band.tiles[t], tileTop, first, last,
+                  band.widths.data() + reach.widths + (first - reach.first));
+    }
+  }
+}
+
+// Dots first .. last of run (rows of the canvas) drawn on tile, whose row 0
+// is the canvas's row tileTop, with pen widths from widths on (none for a
+// thin pen).
+void DotPainter::PaintInTile(const Run& run, Image& tile, int tileTop, int first, int last,
+                             const std::uint8_t* widths) {
   const PenSettings& pen = run.pen;
-  if (pen.colours.PaletteMode && !pen.ThickPen) {
-    band.SetLineColor(pen.colours.Palette[static_cast<std::size_t>(pen.CurrentIndex)]);
-    band.SetLineWidth(1);
-    band.DrawLine(run.i, first - bandTop, run.i, last - bandTop);
-    return;
-  }
-  Random draws = run.draws;
-  draws.RandomInt3Run(first - run.top, [](std::int32_t) {});
-  // The same routine on the band: rows shifted, mirrored reads at the
-  // canvas's rows.
   if (pen.colours.PaletteMode) {
-    PaintDots(band, run.i, first - bandTop, last - bandTop, pen, draws);
+    tile.SetLineColor(pen.colours.Palette[static_cast<std::size_t>(pen.CurrentIndex)]);
+    if (!pen.ThickPen) {
+      tile.SetLineWidth(1);
+      tile.DrawLine(run.i, first - tileTop, run.i, last - tileTop);
+    } else {
+      tile.DrawDots(run.i, first - tileTop, widths, last - first + 1);
+    }
     return;
   }
+  // Mirrored reads at the canvas's rows.
   const Image& source = pen.colours.Sources[static_cast<std::size_t>(pen.CurrentIndex - 1)];
   const int x = Mirrored(run.i, pen.MaxX, pen.MirrorX);
   for (int j = first; j <= last; ++j) {
-    band.SetLineColor(source.GetColorAt(x, Mirrored(j, pen.MaxY, pen.MirrorY)));
-    const int width = draws.RandomInt(3) + 1;
-    band.SetLineWidth(pen.ThickPen ? width : 1);
-    band.DrawPoint(run.i, j - bandTop);
+    tile.SetLineColor(source.GetColorAt(x, Mirrored(j, pen.MaxY, pen.MirrorY)));
+    tile.SetLineWidth(pen.ThickPen ? widths[j - first] : 1);
+    tile.DrawPoint(run.i, j - tileTop);
   }
 }
 

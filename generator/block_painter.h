@@ -53,7 +53,7 @@ inline void PaintDots(Image& canvas, int i, int top, int bottom, const PenSettin
     canvas.SetLineColor(pen.colours.Palette[static_cast<std::size_t>(pen.CurrentIndex)]);
     const std::int64_t count = std::int64_t{bottom} - top + 1;
     if (!pen.ThickPen) {
-      rng.RandomInt3Run(count, [](std::int32_t) {});
+      rng.Skip(count);
       canvas.SetLineWidth(1);
       canvas.DrawLine(i, top, i, bottom);
       return;
@@ -83,26 +83,31 @@ inline void PaintDots(Image& canvas, int i, int top, int bottom, const PenSettin
 // the order given, with exactly the pixels, draws and final pen of
 // PaintDots called run after run.
 //
-// A small canvas, or one picture thread (imaging/threads.h), is painted by
-// PaintDots as the runs come. A large canvas is cut into bands of rows, one
-// thread each. A run's draws are then taken when it comes, so the generator
-// goes on at once as if it had been painted, and the generator as it was
-// is kept with the run. Kept runs are painted in rounds: while the bands
-// paint one round, each clipped to its rows and taking the same draws
-// again from the kept generators for the dots that reach into it, the
-// caller goes on with the next.
+// A small canvas is painted by PaintDots as the runs come. A large one is
+// cut into bands of rows, one thread each (one band when the picture has
+// one thread, imaging/threads.h). A run's draws are then skipped when it
+// comes, so the generator goes on at once as if it had been painted, and
+// the generator as it was is kept with the run. Kept runs are painted in
+// rounds while the caller goes on with the next: each band first takes the
+// pen widths of the dots that reach into it from the kept generators, then
+// paints its rows in tiles of a few rows, every run of the round on one
+// tile before the next tile, so the rows being written stay in the
+// processor's nearest cache instead of each run sweeping the whole height.
 class DotPainter {
  public:
   // bands 0: one band per picture thread when the canvas has at least
-  // kBandedPixels pixels, else one; 1: PaintDots at once. A round holds
-  // about dotsPerRound dots (tests make it small).
-  explicit DotPainter(Image& canvas, int bands = 0, std::int64_t dotsPerRound = kDotsPerRound);
+  // kBandedPixels pixels, else PaintDots at once; 1: PaintDots at once. A
+  // round holds about dotsPerRound dots and a tile tileRows rows (tests
+  // make both small).
+  explicit DotPainter(Image& canvas, int bands = 0, std::int64_t dotsPerRound = kDotsPerRound,
+                      int tileRows = kTileRows);
   ~DotPainter();
   DotPainter(const DotPainter&) = delete;
   DotPainter& operator=(const DotPainter&) = delete;
 
   static constexpr std::int64_t kBandedPixels = std::int64_t{1} << 22;
   static constexpr std::int64_t kDotsPerRound = std::int64_t{1} << 22;
+  static constexpr int kTileRows = 128;
 
   void Paint(int i, int top, int bottom, const PenSettings& pen, Random& rng);
   // Paints the runs still kept, waits for the bands, and leaves the
@@ -118,15 +123,31 @@ class DotPainter {
     PenSettings pen;
     Random draws;  // the generator before the run's first draw
   };
+  // The rows of a run of the round in work that reach into a band, and
+  // where their pen widths start in the band's widths.
+  struct Reach {
+    int first;
+    int last;
+    std::size_t widths;
+  };
+  struct Band {
+    int top;
+    int bottom;
+    std::vector<Image> tiles;
+    std::vector<int> tileTops;  // one more than the tiles: the last is the band's bottom
+    std::vector<Reach> reach;   // one per run of the round in work
+    std::vector<std::uint8_t> widths;
+  };
   // Waits for the round in work, then starts the bands on the kept runs.
   void StartRound();
   void WaitForRound();
-  static void PaintInBand(const Run& run, Image& band, int bandTop, int bandBottom);
+  void PaintBand(Band& band) const;
+  static void PaintInTile(const Run& run, Image& tile, int tileTop, int first, int last,
+                          const std::uint8_t* widths);
 
   Image& m_canvas;
   std::int64_t m_dotsPerRound;
-  std::vector<Image> m_bands;
-  std::vector<int> m_bandTops;  // one more than the bands: the last is the height
+  std::vector<Band> m_bands;
   std::vector<Run> m_kept;
   std::vector<Run> m_inWork;  // the round the bands paint
   std::vector<std::jthread> m_workers;

@@ -83,6 +83,11 @@ class Random {
     m_s[3] = s3;
   }
 
+  // Moves on as count draws of any kind would, without computing them: the
+  // same state and DrawCount afterwards. Long skips jump the generator
+  // ahead in a few microseconds, whatever their length.
+  void Skip(std::int64_t count);
+
   // A random index from 1 to n.
   std::int32_t RandomIndex(std::int32_t n) { return RandomInt(n - 1) + 1; }
 
@@ -114,6 +119,8 @@ class Random {
 
  private:
   std::uint64_t Next() { return Step(m_s[0], m_s[1], m_s[2], m_s[3]); }
+  // The state count steps on, by powers of the step's matrix.
+  void Jump(std::uint64_t count);
   // xoshiro256++
   static std::uint64_t Step(std::uint64_t& s0, std::uint64_t& s1, std::uint64_t& s2, std::uint64_t& s3) {
     const std::uint64_t result = Rotl(s0 + s3, 23) + s0;

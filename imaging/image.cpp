@@ -14,6 +14,7 @@
 
 #include "imaging/bitmap_p.h"
 #include "imaging/qt_bridge.h"
+#include "imaging/threads.h"
 
 namespace pictovance {
 
@@ -201,6 +202,9 @@ void ClearUpperVectorHalves() noexcept {
 void ClearUpperVectorHalves() noexcept {}
 #endif
 
+// Bitmaps from this many pixels on are filled on every picture thread.
+constexpr std::int64_t kParallelFillPixels = std::int64_t{1} << 22;
+
 std::uint32_t PixelOf(Colour c) {
   const auto v = static_cast<std::uint32_t>(c);
   return 0xFF000000u | ((v & 0xFFu) << 16) | (v & 0xFF00u) | ((v >> 16) & 0xFFu);
@@ -210,7 +214,21 @@ std::uint32_t PixelOf(Colour c) {
 
 void Image::CreateBitmap(int width, int height, Colour colour) {
   QImage image = NewWorkingImage(width, height);
-  image.fill(PixelOf(colour));
+  // A big bitmap is filled in bands, one a picture thread: its pages are
+  // first touched, and cleared by the system, on every core.
+  const std::uint32_t pixel = PixelOf(colour);
+  const int bands =
+      std::int64_t{image.width()} * image.height() >= kParallelFillPixels ? std::min(PictureThreads(), height) : 1;
+  uchar* const bits = image.bits();
+  const qsizetype stride = image.bytesPerLine();
+  RunInParallel(bands, bands, [&](int band) {
+    const int top = static_cast<int>(std::int64_t{height} * band / bands);
+    const int bottom = static_cast<int>(std::int64_t{height} * (band + 1) / bands);
+    for (int y = top; y < bottom; ++y) {
+      auto* row = reinterpret_cast<std::uint32_t*>(bits + stride * y);
+      std::fill(row, row + width, pixel);
+    }
+  });
   ClearUpperVectorHalves();
   m_bitmap->image = std::move(image);
   RefreshCache();

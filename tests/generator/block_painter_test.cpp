@@ -200,8 +200,8 @@ TEST(PaintDotsTest, PaletteColumnsMatchTheDotByDotRoutine) {
 // the next round's runs come, leaves the pixels, the pen and the generator
 // exactly as painting run after run does: over many random canvases, runs
 // reaching past every edge, thick and thin pens, both colour modes,
-// mirrored reads, band counts up to more than the rows, and rounds of a
-// few dots to many.
+// mirrored reads, band counts up to more than the rows, tiles of one row
+// to more than a band, and rounds of a few dots to many.
 TEST(DotPainterTest, BandsPaintWhatRunAfterRunPaints) {
   PaletteSlots palette{};
   for (std::size_t k = 1; k < palette.size(); ++k) palette[k] = static_cast<Colour>(k * 0x10305);
@@ -210,7 +210,8 @@ TEST(DotPainterTest, BandsPaintWhatRunAfterRunPaints) {
     const int w = dice.RandomInt(30) + 1, h = dice.RandomInt(120) + 1;
     const bool paletteMode = dice.Flag(0.5);
     const int bands = dice.RandomInt(8) + 2;
-    SCOPED_TRACE(testing::Message() << "trial " << trial << ": " << w << "x" << h << ", " << bands << " bands, "
+    const int tileRows = dice.RandomInt(12) + 1;
+    SCOPED_TRACE(testing::Message() << "trial " << trial << ": " << w << "x" << h << ", " << bands << " bands, " << tileRows << "-row tiles, "
                                     << (paletteMode ? "palette" : "sources"));
     std::vector<Image> sources;
     sources.push_back(PositionSource(w, h));
@@ -221,7 +222,7 @@ TEST(DotPainterTest, BandsPaintWhatRunAfterRunPaints) {
     banded.AssignPicture(background.GetPicture());
     plain.AssignPicture(background.GetPicture());
     Random bandedRng(static_cast<std::uint64_t>(trial)), plainRng(static_cast<std::uint64_t>(trial));
-    DotPainter painter(banded, bands, dice.RandomInt(60) + 1);  // rounds of a few runs
+    DotPainter painter(banded, bands, dice.RandomInt(60) + 1, tileRows);  // rounds of a few runs
     const int runs = dice.RandomInt(40);
     for (int r = 0; r < runs; ++r) {
       const int i = dice.RandomInt(w + 3) - 2;

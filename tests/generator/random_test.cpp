@@ -107,6 +107,35 @@ TEST(RandomTest, RandomInt3RunsGiveTheValuesOfRandomInt3) {
   }
 }
 
+// A skip leaves the generator where as many draws leave it, on both sides
+// of the length where stepping gives way to jumping, past the longest
+// single jump, and after a script.
+TEST(RandomTest, SkipEndsWhereTheDrawsEnd) {
+  const std::int64_t counts[] = {0, 1, 5, 2047, 2048, 2049, 10007, 65536, (std::int64_t{1} << 20) + 3};
+  for (const std::int64_t count : counts) {
+    for (const bool scripted : {false, true}) {
+      SCOPED_TRACE(testing::Message() << count << (scripted ? " after a script" : ""));
+      Random skipped(static_cast<std::uint64_t>(count)), drawn(static_cast<std::uint64_t>(count));
+      if (scripted) {
+        skipped.Script({0.5, 0.25, 0.125});
+        drawn.Script({0.5, 0.25, 0.125});
+      }
+      skipped.Skip(count);
+      for (std::int64_t k = 0; k < count; ++k) drawn.RandomUnit();
+      ASSERT_EQ(skipped.DrawCount(), drawn.DrawCount());
+      ASSERT_EQ(skipped.RandomUnit(), drawn.RandomUnit());
+      ASSERT_EQ(skipped.RandomUnit(), drawn.RandomUnit());
+    }
+  }
+  // Beyond the table of jumps: 2^41 + 5 steps at once, against four jumps
+  // of 2^39 and five draws.
+  Random far(9), near(9);
+  far.Skip((std::int64_t{1} << 41) + 5);
+  for (int k = 0; k < 4; ++k) near.Skip(std::int64_t{1} << 39);
+  near.Skip(5);
+  EXPECT_EQ(far.RandomUnit(), near.RandomUnit());
+}
+
 TEST(RandomTest, RandomIntTakesOneDrawEvenForZero) {
   Random rng(3);
   rng.RandomInt(0);

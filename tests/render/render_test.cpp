@@ -189,6 +189,25 @@ TEST_P(SameRunTest, AnyJobsAndAnySplitPaintTheSamePictures) {
   }
 }
 
+// A picture big enough to be painted in bands of rows, and its finishing
+// pass in strips, comes out the same with one job, which gives it every
+// processor, as with two, which share them (one thread each on two).
+TEST_P(SameRunTest, BigPicturesPaintTheSameOnAnyNumberOfThreads) {
+  std::vector<std::string> args = {"--seed", "3", "--size", "2100x2000", "--count", "2", "--effects"};
+  if (std::string(GetParam()) == "source") {
+    args.push_back("--source");
+    args.push_back(testing::WritePattern(folder.File("source.png"), 900, 700, testing::kPng));
+  }
+  std::vector<std::string> oneJob = args, twoJobs = args;
+  oneJob.insert(oneJob.end(), {"--jobs", "1"});
+  twoJobs.insert(twoJobs.end(), {"--jobs", "2"});
+  const auto wide = RenderInto(oneJob, folder.path() / "one", folder.path());
+  const auto narrow = RenderInto(twoJobs, folder.path() / "two", folder.path());
+  ASSERT_EQ(wide.size(), 2u);
+  ASSERT_EQ(narrow.size(), 2u);
+  for (std::size_t k = 0; k < 2; ++k) EXPECT_TRUE(SamePixels(wide[k], narrow[k])) << "picture " << k;
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, SameRunTest, ::testing::Values("palette", "source"));
 
 struct StopCase {
