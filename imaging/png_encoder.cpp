@@ -14,6 +14,10 @@
 #include <new>
 #include <optional>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "imaging/image.h"
 #include "imaging/threads.h"
 
@@ -165,6 +169,23 @@ class RgbRows {
 // The colours of an opaque picture, each with its palette index: an open
 // addressing table at most a quarter full. Pixel 0 (transparent black)
 // never occurs once alpha is forced to 255, and marks a free slot.
+// Where the run of pixels equal to value that starts at pixels[from] ends:
+// the first x >= from with pixels[x] != value, or width. Pictures are made
+// of runs, so four pixels are compared at a time.
+inline int RunEnd(const QRgb* pixels, int from, int width, QRgb value) noexcept {
+  int x = from;
+#if defined(__SSE2__)
+  const __m128i want = _mm_set1_epi32(static_cast<int>(value));
+  for (; x + 4 <= width; x += 4) {
+    const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + x));
+    const unsigned same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi32(four, want)));
+    if (same != 0xFFFFu) return x + __builtin_ctz(~same) / 4;
+  }
+#endif
+  while (x < width && pixels[x] == value) ++x;
+  return x;
+}
+
 class ColourTable {
  public:
   static constexpr int kMaxColours = 256;
@@ -193,8 +214,7 @@ class ColourTable {
     for (int y = top; y < bottom; ++y) {
       if (stop.load(std::memory_order_relaxed)) return false;
       const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-      for (int x = 0; x < width; ++x) {
-        if (row[x] == last) continue;
+      for (int x = RunEnd(row, 0, width, last); x < width; x = RunEnd(row, x + 1, width, last)) {
         last = row[x];
         if (!Add(last)) return false;
       }
@@ -329,14 +349,30 @@ class IndexRows {
     thread_local std::vector<std::uint8_t> indices;
     indices.resize(static_cast<std::size_t>(m_width));
     m_indicesOf(m_image.constScanLine(y), m_width, indices.data());
+    // Whole bytes first, in loops of a fixed shape the compiler unrolls;
+    // then the last, part-filled byte.
     const int perByte = 8 / m_bits;
-    for (int x0 = 0; x0 < m_width; x0 += perByte) {
+    const int whole = m_width / perByte;
+    const std::uint8_t* in = indices.data();
+    switch (m_bits) {
+      case 4:
+        for (int b = 0; b < whole; ++b, in += 2) p[b] = static_cast<unsigned char>(in[0] << 4 | in[1]);
+        break;
+      case 2:
+        for (int b = 0; b < whole; ++b, in += 4)
+          p[b] = static_cast<unsigned char>(in[0] << 6 | in[1] << 4 | in[2] << 2 | in[3]);
+        break;
+      default:
+        for (int b = 0; b < whole; ++b, in += 8) {
+          p[b] = static_cast<unsigned char>(in[0] << 7 | in[1] << 6 | in[2] << 5 | in[3] << 4 | in[4] << 3 |
+                                            in[5] << 2 | in[6] << 1 | in[7]);
+        }
+        break;
+    }
+    if (whole * perByte < m_width) {
       unsigned byte = 0;
-      const int n = std::min(perByte, m_width - x0);
-      for (int k = 0; k < n; ++k) {
-        byte |= static_cast<unsigned>(indices[static_cast<std::size_t>(x0 + k)]) << (8 - m_bits * (k + 1));
-      }
-      *p++ = static_cast<unsigned char>(byte);
+      for (int k = 0; whole * perByte + k < m_width; ++k) byte |= static_cast<unsigned>(in[k]) << (8 - m_bits * (k + 1));
+      p[whole] = static_cast<unsigned char>(byte);
     }
   }
 
@@ -595,15 +631,16 @@ std::vector<unsigned char> EncodePng(const QImage& bitmap, int level, const PngT
         const ColourTable& lookup = *colours;
         const auto indexOf = [&lookup](const uchar* line, int width, std::uint8_t* indices) {
           const auto* pixels = reinterpret_cast<const QRgb*>(line);
-          QRgb last = ~pixels[0];  // unlike the first pixel, whatever it is
-          std::uint8_t lastIndex = 0;
-          for (int x = 0; x < width; ++x) {
-            // Most pixels repeat their left neighbour: a compare, no look-up.
-            if (pixels[x] != last) {
-              last = pixels[x];
-              lastIndex = lookup.IndexOf(last);
-            }
-            indices[x] = lastIndex;
+          // Most pixels repeat their left neighbour: a compare, no look-up.
+          QRgb last = pixels[0];
+          std::uint8_t lastIndex = lookup.IndexOf(last);
+          for (int x = 0; x < width;) {
+            const int end = RunEnd(pixels, x, width, last);
+            std::fill(indices + x, indices + end - 1, lastIndex);
+            if (end == width) break;
+            last = pixels[end];
+            lastIndex = lookup.IndexOf(last);
+            x = end;
           }
         };
         PutPixels(out, IndexRows(rgb, bits, indexOf), rgb.height(), level, tuning);
