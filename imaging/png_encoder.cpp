@@ -636,7 +636,7 @@ std::vector<unsigned char> EncodePng(const QImage& bitmap, int level, const PngT
           std::uint8_t lastIndex = lookup.IndexOf(last);
           for (int x = 0; x < width;) {
             const int end = RunEnd(pixels, x, width, last);
-            std::fill(indices + x, indices + end - 1, lastIndex);
+            std::fill(indices + x, indices + end, lastIndex);
             if (end == width) break;
             last = pixels[end];
             lastIndex = lookup.IndexOf(last);

@@ -116,11 +116,13 @@ std::string PngcheckComplaint(const std::vector<unsigned char>& png) {
 
 // A picture with exactly colours colours (at most width x height), spread
 // so each row holds several.
-QImage PictureOfColours(int w, int h, int colours) {
+// Colours 0 .. colours - 1 in turn, each repeated over run pixels (the
+// last run of a row may be cut short; the next row goes on with the cycle).
+QImage PictureOfColours(int w, int h, int colours, int run = 1) {
   QImage image(w, h, QImage::Format_RGB32);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
-      const int k = (x + y * w) % colours;
+      const int k = (x / run + y * w) % colours;
       image.setPixel(x, y, qRgb((k * 37) % 256, (k * 101 + 7) % 256, k / 3));
     }
   }
@@ -215,14 +217,17 @@ struct PaletteCase {
   int colours;
   int width;
   int bits;  // 0: RGB
+  int run = 1;
 };
-void PrintTo(const PaletteCase& c, std::ostream* out) { *out << c.colours << "colours" << c.width << "wide"; }
+void PrintTo(const PaletteCase& c, std::ostream* out) {
+  *out << c.colours << "colours" << c.width << "wide" << c.run << "run";
+}
 
 class PngPaletteTest : public testing::TestWithParam<PaletteCase> {};
 
 TEST_P(PngPaletteTest, FewColoursMakeAPaletteFileOfTheSamePixels) {
   const PaletteCase& c = GetParam();
-  const QImage source = PictureOfColours(c.width, 300 / c.width + 3, c.colours);
+  const QImage source = PictureOfColours(c.width, 300 / c.width + 3, c.colours, c.run);
   const std::vector<unsigned char> png = EncodePng(source, 8, {});
   EXPECT_EQ(KindOf(png).colourType, c.bits == 0 ? 2 : 3);
   EXPECT_EQ(KindOf(png).bits, c.bits == 0 ? 8 : c.bits);
@@ -240,10 +245,15 @@ INSTANTIATE_TEST_SUITE_P(Counts, PngPaletteTest,
                          testing::Values(PaletteCase{1, 7, 1}, PaletteCase{2, 9, 1}, PaletteCase{3, 5, 2},
                                          PaletteCase{4, 11, 2}, PaletteCase{5, 3, 4}, PaletteCase{16, 17, 4},
                                          PaletteCase{17, 13, 8}, PaletteCase{256, 301, 8},
-                                         PaletteCase{257, 301, 0}),
+                                         PaletteCase{257, 301, 0},
+                                         // Runs of equal pixels, shorter and longer than four.
+                                         PaletteCase{2, 23, 1, 3}, PaletteCase{7, 61, 4, 5},
+                                         PaletteCase{7, 97, 4, 9}, PaletteCase{40, 131, 8, 4},
+                                         PaletteCase{40, 129, 8, 7}),
                          [](const testing::TestParamInfo<PaletteCase>& info) {
                            return std::to_string(info.param.colours) + "Colours" +
-                                  std::to_string(info.param.width) + "Wide";
+                                  std::to_string(info.param.width) + "Wide" + std::to_string(info.param.run) +
+                                  "Run";
                          });
 
 // Pictures with an alpha channel are saved without it: their colours, as
