@@ -105,15 +105,24 @@ void DotPainter::StartRound() {
 // every run in turn.
 void DotPainter::PaintBand(Band& band) const {
   band.reach.clear();
-  band.widths.clear();
+  std::size_t widths = 0;
   for (const Run& run : m_inWork) {
     const Reach reach{std::max(run.top, band.top - kReachUp), std::min(run.bottom, band.bottom - 1 + kReachDown),
-                      band.widths.size()};
+                      widths};
     band.reach.push_back(reach);
-    if (reach.first > reach.last || !run.pen.ThickPen) continue;  // a thin pen needs no widths
+    // A thin pen needs no widths.
+    if (reach.first <= reach.last && run.pen.ThickPen) {
+      widths += static_cast<std::size_t>(reach.last - reach.first + 1);
+    }
+  }
+  band.widths.clear();
+  band.widths.resize(widths);  // from empty, to the size asked: no room to spare beside a big canvas
+  for (std::size_t k = 0; k < m_inWork.size(); ++k) {
+    const Run& run = m_inWork[k];
+    const Reach& reach = band.reach[k];
+    if (reach.first > reach.last || !run.pen.ThickPen) continue;
     Random draws = run.draws;
     draws.Skip(reach.first - run.top);
-    band.widths.resize(reach.widths + static_cast<std::size_t>(reach.last - reach.first + 1));
     std::uint8_t* out = band.widths.data() + reach.widths;
     draws.RandomInt3Run(reach.last - reach.first + 1,
                         [&out](std::int32_t w) { *out++ = static_cast<std::uint8_t>(w + 1); });

@@ -106,7 +106,7 @@ class DotPainter {
   DotPainter& operator=(const DotPainter&) = delete;
 
   static constexpr std::int64_t kBandedPixels = std::int64_t{1} << 22;
-  static constexpr std::int64_t kDotsPerRound = std::int64_t{1} << 22;
+  static constexpr std::int64_t kDotsPerRound = std::int64_t{1} << 21;
   static constexpr int kTileRows = 128;
 
   void Paint(int i, int top, int bottom, const PenSettings& pen, Random& rng);
