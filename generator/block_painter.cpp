@@ -15,6 +15,9 @@ constexpr std::size_t kRunsPerRound = 4096;
 constexpr int kReachUp = 2;
 constexpr int kReachDown = 1;
 
+// How far right of a run the pixels are fetched ahead.
+constexpr int kPrefetchColumns = 16;
+
 }  // namespace
 
 DotPainter::DotPainter(Image& canvas, int bands, std::int64_t dotsPerRound, int tileRows)
@@ -135,6 +138,9 @@ void DotPainter::PaintBand(Band& band) const {
       const int first = std::max(reach.first, tileTop - kReachUp);
       const int last = std::min(reach.last, tileBottom - 1 + kReachDown);
       if (first > last) continue;
+      // The columns of a round mostly follow one another: the next line of
+      // pixels to the right is fetched while this run is painted.
+      band.tiles[t].PrefetchColumn(m_inWork[k].i + kPrefetchColumns, first - tileTop - 1, last - tileTop + 2);
       PaintInTile(m_inWork[k], band.tiles[t], tileTop, first, last,
                   band.widths.data() + reach.widths + (first - reach.first));
     }

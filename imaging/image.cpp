@@ -334,6 +334,14 @@ inline PenPixels MakePenPixels(std::uint32_t pixel) noexcept { return pixel; }
 
 }  // namespace
 
+void Image::PrefetchColumn(int x, int top, int bottom) noexcept {
+  if (m_writeBits == nullptr || x < 0 || x >= m_width) return;
+  top = std::max(top, 0);
+  bottom = std::min(bottom, m_height - 1);
+  const std::uint32_t* p = m_writeBits + static_cast<std::ptrdiff_t>(top) * m_stride + x;
+  for (int y = top; y <= bottom; ++y, p += m_stride) __builtin_prefetch(p, 1, 3);
+}
+
 void Image::DrawDots(int x, int y, const std::uint8_t* widths, int count) noexcept {
   if (count <= 0) return;
   const bool innerColumn = x >= 1 && x < m_width - 2;

@@ -213,6 +213,9 @@ class Image {
   // widths. The dots share one colour, so their order does not matter and
   // each pixel is written once. The pen's width is left as it was.
   void DrawDots(int x, int y, const std::uint8_t* widths, int count) noexcept;
+  // Asks the processor to bring the pixels of column x, rows top .. bottom,
+  // into its cache for writing, ahead of a later draw there; nothing else.
+  void PrefetchColumn(int x, int top, int bottom) noexcept;
 
   void DrawLine(int x1, int y1, int x2, int y2) noexcept;
 
