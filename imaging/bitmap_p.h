@@ -36,6 +36,11 @@ inline cv::Mat WrapConstPixels(const QImage& image) {
 // ImageError for a size below 1 x 1 or when the memory cannot be had.
 QImage NewWorkingImage(int width, int height);
 
+// image as a working bitmap (Format_RGB32), the pixels Qt's conversion
+// gives; a big palette bitmap is converted on every picture thread. A null
+// image when the memory cannot be had.
+QImage ToWorkingFormat(const QImage& image) noexcept;
+
 // The working bitmap of image, converting a palette bitmap first, detached
 // from any Picture that shares it.
 QImage& WorkingImage(Image& image);

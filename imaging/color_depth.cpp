@@ -353,7 +353,7 @@ void Image::ChangeColorDepth(std::int32_t count, std::int32_t kind, std::int32_t
     case 0:
     case kKindWorking:
       if (BitmapType() == kKindPalette) {
-        QImage converted = m_bitmap->image.convertToFormat(QImage::Format_RGB32);
+        QImage converted = ToWorkingFormat(m_bitmap->image);
         if (converted.isNull())
           throw ImageError(kErrorOutOfMemory, "Not enough memory to convert the picture");
         m_bitmap->image = std::move(converted);

@@ -95,7 +95,7 @@ bool Image::PrepareForWriting() noexcept {
   QImage& image = m_bitmap->image;
   if (image.isNull()) return false;
   if (image.format() != QImage::Format_RGB32) {
-    QImage converted = image.convertToFormat(QImage::Format_RGB32);
+    QImage converted = ToWorkingFormat(image);
     if (converted.isNull()) return false;  // out of memory: the dot is dropped
     image = std::move(converted);
   }
@@ -157,6 +157,10 @@ namespace {
 // the kernel backs the bitmap with 2 MiB pages where it can (transparent
 // huge pages on request). Only the whole 2 MiB pages inside the bitmap are
 // asked for; small bitmaps are left alone.
+// Bitmaps from this many pixels on are filled, and converted from a
+// palette, on every picture thread.
+constexpr std::int64_t kParallelFillPixels = std::int64_t{1} << 22;
+
 void AskForLargePages(void* bits, std::size_t size) noexcept {
 #if defined(MADV_HUGEPAGE)
   constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
@@ -186,6 +190,38 @@ QImage NewWorkingImage(int width, int height) {
   return image;
 }
 
+QImage ToWorkingFormat(const QImage& image) noexcept {
+  try {
+    const int width = image.width(), height = image.height();
+    if (image.format() != QImage::Format_Indexed8 || std::int64_t{width} * height < kParallelFillPixels) {
+      return image.convertToFormat(QImage::Format_RGB32);
+    }
+    // What Qt makes of each of the 256 indices, then that table row by row.
+    QImage indices(256, 1, QImage::Format_Indexed8);
+    if (indices.isNull()) return QImage();
+    indices.setColorTable(image.colorTable());
+    for (int k = 0; k < 256; ++k) indices.bits()[k] = static_cast<uchar>(k);
+    const QImage colours = indices.convertToFormat(QImage::Format_RGB32);
+    QImage out(width, height, QImage::Format_RGB32);
+    if (colours.isNull() || out.isNull()) return QImage();
+    AskForLargePages(out.bits(), static_cast<std::size_t>(out.sizeInBytes()));
+    const auto* table = reinterpret_cast<const std::uint32_t*>(colours.constBits());
+    const int bands = std::min(PictureThreads(), height);
+    RunInParallel(bands, bands, [&](int band) {
+      const int top = static_cast<int>(std::int64_t{height} * band / bands);
+      const int bottom = static_cast<int>(std::int64_t{height} * (band + 1) / bands);
+      for (int y = top; y < bottom; ++y) {
+        const uchar* in = image.constScanLine(y);
+        auto* row = reinterpret_cast<std::uint32_t*>(out.scanLine(y));
+        for (int x = 0; x < width; ++x) row[x] = table[in[x]];
+      }
+    });
+    return out;
+  } catch (const std::exception&) {
+    return QImage();
+  }
+}
+
 namespace {
 
 #if defined(__x86_64__)
@@ -201,9 +237,6 @@ void ClearUpperVectorHalves() noexcept {
 #else
 void ClearUpperVectorHalves() noexcept {}
 #endif
-
-// Bitmaps from this many pixels on are filled on every picture thread.
-constexpr std::int64_t kParallelFillPixels = std::int64_t{1} << 22;
 
 std::uint32_t PixelOf(Colour c) {
   const auto v = static_cast<std::uint32_t>(c);

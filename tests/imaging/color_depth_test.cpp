@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "imaging/bitmap_p.h"
 #include "imaging/image.h"
 #include "imaging/qt_bridge.h"
 #include "tests/imaging/pictures.h"
@@ -210,6 +211,22 @@ INSTANTIATE_TEST_SUITE_P(Limits, ExactColoursTest,
                            return std::to_string(info.param.colours) + "ColoursTo" +
                                   std::to_string(info.param.count);
                          });
+
+// A big palette bitmap goes back to the working kind as Qt converts it,
+// indices past the colour table and colours that are not opaque included.
+TEST(ReductionTest, ABigPaletteBitmapConvertsBackAsQtConvertsIt) {
+  QImage palette(2100, 2001, QImage::Format_Indexed8);
+  ASSERT_FALSE(palette.isNull());
+  palette.setColorTable({qRgb(10, 20, 30), qRgba(200, 100, 50, 128), qRgba(0, 0, 0, 0), qRgb(255, 255, 255)});
+  for (int y = 0; y < palette.height(); ++y) {
+    uchar* row = palette.scanLine(y);
+    for (int x = 0; x < palette.width(); ++x) row[x] = static_cast<uchar>((x / 7 + y * 3) % 256);
+  }
+  const QImage expected = palette.convertToFormat(QImage::Format_RGB32);
+  const QImage converted = ToWorkingFormat(palette);
+  ASSERT_EQ(converted.format(), QImage::Format_RGB32);
+  EXPECT_TRUE(converted == expected);
+}
 
 TEST(ReductionTest, PictureWithFewColoursKeepsThemExactly) {
   const auto blocks = [](int x, int y) {
