@@ -18,6 +18,7 @@
 #include <QVector>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -27,6 +28,8 @@
 #include <vector>
 
 #include "imaging/bitmap_p.h"
+#include "imaging/pixel_runs.h"
+#include "imaging/threads.h"
 
 namespace pictovance {
 
@@ -206,40 +209,100 @@ QImage MapToPalette(const QImage& source, const QVector<QRgb>& palette, bool dit
 
 // --- Pictures that already fit -----------------------------------------------------------
 
-// Indexes source by its own colours when it has at most maxColours of them;
-// false (and result unspecified) when it has more.
+// A small open-addressing table of opaque colours, at most a quarter full;
+// pixel 0 (transparent black) never occurs in an opaque bitmap and marks a
+// free slot.
+class ExactColourTable {
+ public:
+  // The slot of pixel, or the free slot where it would go.
+  std::uint32_t SlotOf(QRgb pixel) const {
+    std::uint32_t slot = (pixel * 0x9E3779B1u) >> 22;
+    while (m_keys[slot] != 0 && m_keys[slot] != pixel) slot = (slot + 1) % kSlots;
+    return slot;
+  }
+  bool Holds(std::uint32_t slot) const { return m_keys[slot] != 0; }
+  void Put(std::uint32_t slot, QRgb pixel, std::uint8_t index) {
+    m_keys[slot] = pixel;
+    m_indices[slot] = index;
+  }
+  std::uint8_t IndexAt(std::uint32_t slot) const { return m_indices[slot]; }
+
+ private:
+  static constexpr std::uint32_t kSlots = 1024;
+  std::array<QRgb, kSlots> m_keys{};
+  std::array<std::uint8_t, kSlots> m_indices{};
+};
+
+// Pictures from this many pixels on are indexed on every picture thread.
+constexpr std::int64_t kParallelIndexPixels = std::int64_t{1} << 22;
+
+// Indexes source by its own colours when it has at most maxColours of them,
+// in the order a scan row by row first meets them; false (and result
+// unspecified) when it has more. Bands of rows find their colours in
+// parallel, are joined in order, and are then indexed in parallel.
 bool IndexExactColours(const QImage& source, int maxColours, QImage& result) {
-  // Open addressing, at most a quarter full; pixel 0 (transparent black)
-  // never occurs in an opaque bitmap and marks a free slot.
-  constexpr std::uint32_t kSlots = 1024;
-  std::array<QRgb, kSlots> keys{};
-  std::array<std::uint8_t, kSlots> indices{};
+  const int width = source.width(), height = source.height();
+  const int bands = std::int64_t{width} * height >= kParallelIndexPixels ? std::min(PictureThreads(), height) : 1;
+  const auto rowsOf = [height, bands](int band) {
+    return std::pair{static_cast<int>(std::int64_t{height} * band / bands),
+                     static_cast<int>(std::int64_t{height} * (band + 1) / bands)};
+  };
+  std::vector<std::vector<QRgb>> found(static_cast<std::size_t>(bands));
+  std::atomic<bool> tooMany{false};
+  RunInParallel(bands, bands, [&](int band) {
+    ExactColourTable seen;
+    std::vector<QRgb>& order = found[static_cast<std::size_t>(band)];
+    const auto [top, bottom] = rowsOf(band);
+    QRgb last = 0;  // never an opaque pixel
+    for (int y = top; y < bottom && !tooMany.load(std::memory_order_relaxed); ++y) {
+      const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+      for (int x = RunEnd(in, 0, width, last); x < width; x = RunEnd(in, x + 1, width, last)) {
+        last = in[x];
+        const QRgb pixel = last | 0xFF000000u;
+        const std::uint32_t slot = seen.SlotOf(pixel);
+        if (seen.Holds(slot)) continue;
+        if (static_cast<int>(order.size()) == maxColours) {
+          tooMany = true;
+          return;
+        }
+        seen.Put(slot, pixel, 0);
+        order.push_back(pixel);
+      }
+    }
+  });
+  if (tooMany) return false;
+  ExactColourTable colours;
   QVector<QRgb> palette;
   palette.reserve(maxColours);
-  const int width = source.width(), height = source.height();
-  result = NewPaletteImage(width, height);
-  QRgb last = 0;
-  std::uint8_t lastIndex = 0;
-  for (int y = 0; y < height; ++y) {
-    const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
-    std::uint8_t* out = result.scanLine(y);
-    for (int x = 0; x < width; ++x) {
-      const QRgb pixel = in[x] | 0xFF000000u;
-      if (pixel != last) {
-        std::uint32_t slot = (pixel * 0x9E3779B1u) >> 22;
-        while (keys[slot] != 0 && keys[slot] != pixel) slot = (slot + 1) % kSlots;
-        if (keys[slot] == 0) {
-          if (palette.size() == maxColours) return false;
-          keys[slot] = pixel;
-          indices[slot] = static_cast<std::uint8_t>(palette.size());
-          palette.push_back(pixel);
-        }
-        last = pixel;
-        lastIndex = indices[slot];
-      }
-      out[x] = lastIndex;
+  for (const std::vector<QRgb>& order : found) {
+    for (const QRgb pixel : order) {
+      const std::uint32_t slot = colours.SlotOf(pixel);
+      if (colours.Holds(slot)) continue;
+      if (palette.size() == maxColours) return false;
+      colours.Put(slot, pixel, static_cast<std::uint8_t>(palette.size()));
+      palette.push_back(pixel);
     }
   }
+  result = NewPaletteImage(width, height);
+  uchar* const indices = result.bits();
+  const qsizetype stride = result.bytesPerLine();
+  RunInParallel(bands, bands, [&](int band) {
+    const auto [top, bottom] = rowsOf(band);
+    for (int y = top; y < bottom; ++y) {
+      const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+      std::uint8_t* out = indices + stride * y;
+      QRgb last = in[0];
+      std::uint8_t lastIndex = colours.IndexAt(colours.SlotOf(last | 0xFF000000u));
+      for (int x = 0; x < width;) {
+        const int end = RunEnd(in, x, width, last);
+        std::fill(out + x, out + end, lastIndex);
+        if (end == width) break;
+        last = in[end];
+        lastIndex = colours.IndexAt(colours.SlotOf(last | 0xFF000000u));
+        x = end;
+      }
+    }
+  });
   result.setColorTable(palette);
   return true;
 }

@@ -206,13 +206,15 @@ QImage ToWorkingFormat(const QImage& image) noexcept {
     if (colours.isNull() || out.isNull()) return QImage();
     AskForLargePages(out.bits(), static_cast<std::size_t>(out.sizeInBytes()));
     const auto* table = reinterpret_cast<const std::uint32_t*>(colours.constBits());
+    uchar* const bits = out.bits();
+    const qsizetype stride = out.bytesPerLine();
     const int bands = std::min(PictureThreads(), height);
     RunInParallel(bands, bands, [&](int band) {
       const int top = static_cast<int>(std::int64_t{height} * band / bands);
       const int bottom = static_cast<int>(std::int64_t{height} * (band + 1) / bands);
       for (int y = top; y < bottom; ++y) {
         const uchar* in = image.constScanLine(y);
-        auto* row = reinterpret_cast<std::uint32_t*>(out.scanLine(y));
+        auto* row = reinterpret_cast<std::uint32_t*>(bits + stride * y);
         for (int x = 0; x < width; ++x) row[x] = table[in[x]];
       }
     });

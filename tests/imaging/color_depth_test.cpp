@@ -228,6 +228,35 @@ TEST(ReductionTest, ABigPaletteBitmapConvertsBackAsQtConvertsIt) {
   EXPECT_TRUE(converted == expected);
 }
 
+// A big picture of few colours, some of which first appear far down, is
+// indexed by them exactly, its table in the order a scan row by row first
+// meets them, as a small one is.
+TEST(ReductionTest, ABigPictureKeepsItsColoursInTheOrderFirstMet) {
+  const int width = 2100, height = 2001;
+  const auto kindOf = [height](int x, int y) {
+    return y < height / 3 ? (x / 50 + y / 40) % 7 : 7 + (x / 30 + 2 * y) % 50;
+  };
+  const auto colourOf = [](int k) { return Rgb(k * 5, 255 - k * 3, (k * 37) % 256); };
+  const auto pixel = [&](int x, int y) { return colourOf(kindOf(x, y)); };
+  Image image = Paint(width, height, pixel);
+  QVector<QRgb> firstMet;
+  std::vector<bool> met(57, false);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const int k = kindOf(x, y);
+      if (met[static_cast<std::size_t>(k)]) continue;
+      met[static_cast<std::size_t>(k)] = true;
+      const Colour c = colourOf(k);
+      firstMet.push_back(qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
+    }
+  }
+  ASSERT_EQ(firstMet.size(), 57);
+  image.ChangeColorDepth(64, 1, 0);
+  ASSERT_EQ(image.BitmapType(), 1);
+  EXPECT_EQ(ToQImage(image.GetPicture()).colorTable(), firstMet);
+  EXPECT_TRUE(SamePixels(image, Paint(width, height, pixel)));
+}
+
 TEST(ReductionTest, PictureWithFewColoursKeepsThemExactly) {
   const auto blocks = [](int x, int y) {
     const Colour colours[] = {0x102030, 0xFFFFFF, 0x000000, 0x8040C0, 0x11AA22};
