@@ -156,27 +156,42 @@ class NearestColour {
   std::vector<Candidate> m_candidates;
 };
 
+// Pictures from this many pixels on are indexed on every picture thread.
+constexpr std::int64_t kParallelIndexPixels = std::int64_t{1} << 22;
+
 QImage MapToPalette(const QImage& source, const QVector<QRgb>& palette, bool dither) {
   const int width = source.width(), height = source.height();
   QImage result = NewPaletteImage(width, height);
   result.setColorTable(palette);
-  NearestColour nearest(palette);
   if (!dither) {
-    QRgb last = 0;  // never an opaque pixel
-    std::uint8_t lastIndex = 0;
-    for (int y = 0; y < height; ++y) {
-      const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
-      std::uint8_t* out = result.scanLine(y);
-      for (int x = 0; x < width; ++x) {
-        if (in[x] != last) {
-          last = in[x];
-          lastIndex = static_cast<std::uint8_t>(nearest.Find(qRed(last), qGreen(last), qBlue(last)));
+    // Each pixel on its own: bands of rows on every picture thread, each
+    // with its own look-up cells (the nearest colour is the same whoever
+    // finds it).
+    uchar* const indices = result.bits();
+    const qsizetype stride = result.bytesPerLine();
+    const int bands =
+        std::int64_t{width} * height >= kParallelIndexPixels ? std::min(PictureThreads(), height) : 1;
+    RunInParallel(bands, bands, [&](int band) {
+      NearestColour nearest(palette);
+      const int top = static_cast<int>(std::int64_t{height} * band / bands);
+      const int bottom = static_cast<int>(std::int64_t{height} * (band + 1) / bands);
+      QRgb last = 0;  // never an opaque pixel
+      std::uint8_t lastIndex = 0;
+      for (int y = top; y < bottom; ++y) {
+        const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+        std::uint8_t* out = indices + stride * y;
+        for (int x = 0; x < width; ++x) {
+          if (in[x] != last) {
+            last = in[x];
+            lastIndex = static_cast<std::uint8_t>(nearest.Find(qRed(last), qGreen(last), qBlue(last)));
+          }
+          out[x] = lastIndex;
         }
-        out[x] = lastIndex;
       }
-    }
+    });
     return result;
   }
+  NearestColour nearest(palette);
   // Floyd-Steinberg, serpentine. Errors are kept in sixteenths; each row
   // has a guard cell at either end so the spreading needs no checks.
   std::vector<int> current(3 * (static_cast<std::size_t>(width) + 2), 0), next(current.size(), 0);
@@ -232,9 +247,6 @@ class ExactColourTable {
   std::array<QRgb, kSlots> m_keys{};
   std::array<std::uint8_t, kSlots> m_indices{};
 };
-
-// Pictures from this many pixels on are indexed on every picture thread.
-constexpr std::int64_t kParallelIndexPixels = std::int64_t{1} << 22;
 
 // Indexes source by its own colours when it has at most maxColours of them,
 // in the order a scan row by row first meets them; false (and result

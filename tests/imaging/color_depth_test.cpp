@@ -10,6 +10,7 @@
 
 #include "imaging/bitmap_p.h"
 #include "imaging/image.h"
+#include "imaging/threads.h"
 #include "imaging/qt_bridge.h"
 #include "tests/imaging/pictures.h"
 
@@ -255,6 +256,30 @@ TEST(ReductionTest, ABigPictureKeepsItsColoursInTheOrderFirstMet) {
   ASSERT_EQ(image.BitmapType(), 1);
   EXPECT_EQ(ToQImage(image.GetPicture()).colorTable(), firstMet);
   EXPECT_TRUE(SamePixels(image, Paint(width, height, pixel)));
+}
+
+// A big picture of many colours maps to the same palette indices on one
+// thread as on three, for an adaptive palette and the colour cube, plain
+// and dithered.
+TEST(ReductionTest, ABigPictureMapsTheSameOnAnyNumberOfThreads) {
+  const auto pixel = [](int x, int y) { return Rgb(x % 256, (y * 3) % 256, (x * y / 97) % 256); };
+  const Image source = Paint(2100, 2001, pixel);
+  for (const int count : {64, 216}) {
+    for (const int dither : {0, 1}) {
+      SCOPED_TRACE(testing::Message() << count << " colours, dither " << dither);
+      Image one, three;
+      one.AssignPicture(source.GetPicture());
+      three.AssignPicture(source.GetPicture());
+      SetPictureThreads(1);
+      one.ChangeColorDepth(count, 1, dither);
+      SetPictureThreads(3);
+      three.ChangeColorDepth(count, 1, dither);
+      SetPictureThreads(ProcessorCount());
+      const QImage a = ToQImage(one.GetPicture()), b = ToQImage(three.GetPicture());
+      ASSERT_EQ(a.format(), QImage::Format_Indexed8);
+      EXPECT_TRUE(a == b);
+    }
+  }
 }
 
 TEST(ReductionTest, PictureWithFewColoursKeepsThemExactly) {
