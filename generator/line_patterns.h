@@ -19,6 +19,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <vector>
 
 #include "generator/random.h"
 #include "imaging/image.h"
@@ -87,9 +88,27 @@ void DrawLinePatterns(float p, Surface& picture, Random& rng) {
   if (rng.Chance(p)) {  // vertical lines
     const bool recolour = d::SetUpPen(picture, rng);
     const std::int64_t S = d::Spacing(picture, rng);
-    for (std::int64_t x = 0; x <= W; x += S) {
-      picture.DrawLine(static_cast<int>(x), 0, static_cast<int>(x), static_cast<int>(H));
-      d::Recolour(picture, recolour, rng);
+    if constexpr (requires(std::vector<int> xs, std::vector<Colour> colours) {
+                    picture.DrawFullHeightLines(xs, colours);
+                    { picture.LineColor() } -> std::convertible_to<Colour>;
+                  }) {
+      // A picture that draws them row by row gets them all at once: the
+      // same draws, lines and final pen, without a pass down every column.
+      std::vector<int> xs;
+      std::vector<Colour> colours;
+      Colour colour = picture.LineColor();
+      for (std::int64_t x = 0; x <= W; x += S) {
+        xs.push_back(static_cast<int>(x));
+        colours.push_back(colour);
+        if (recolour && rng.Chance(d::kRecolourChance)) colour = rng.RandomInt(d::kMaxColour);
+      }
+      picture.DrawFullHeightLines(xs, colours);
+      picture.SetLineColor(colour);
+    } else {
+      for (std::int64_t x = 0; x <= W; x += S) {
+        picture.DrawLine(static_cast<int>(x), 0, static_cast<int>(x), static_cast<int>(H));
+        d::Recolour(picture, recolour, rng);
+      }
     }
   }
 

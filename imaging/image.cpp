@@ -410,6 +410,39 @@ void Image::DrawDots(int x, int y, const std::uint8_t* widths, int count) noexce
   for (int b = 0; b < 3; ++b, window >>= 8) flush(window & 0xFu);
 }
 
+void Image::DrawFullHeightLines(const std::vector<int>& xs, const std::vector<Colour>& colours) {
+  if (m_width == 0 || xs.empty()) return;
+  if (m_writeBits == nullptr && !PrepareForWriting()) return;
+  const int w = std::clamp(m_lineWidth, 1, kMaxLineWidth);
+  const long long before = (w - 1) / 2;
+  const long long after = w / 2;
+  // Each line's columns, clipped, and its pixel; lines wholly outside go.
+  struct Span {
+    int left;
+    int right;
+    std::uint32_t pixel;
+  };
+  std::vector<Span> spans;
+  spans.reserve(xs.size());
+  for (std::size_t k = 0; k < xs.size() && k < colours.size(); ++k) {
+    const long long left = std::max(static_cast<long long>(xs[k]) - before, 0LL);
+    const long long right = std::min(static_cast<long long>(xs[k]) + after, static_cast<long long>(m_width) - 1);
+    if (left <= right) spans.push_back({static_cast<int>(left), static_cast<int>(right), ToPixel(colours[k])});
+  }
+  const int height = m_height;
+  const int bands = std::int64_t{m_width} * height >= kParallelFillPixels ? std::min(PictureThreads(), height) : 1;
+  std::uint32_t* const bits = m_writeBits;
+  const std::ptrdiff_t stride = m_stride;
+  RunInParallel(bands, bands, [&](int band) {
+    const int top = static_cast<int>(std::int64_t{height} * band / bands);
+    const int bottom = static_cast<int>(std::int64_t{height} * (band + 1) / bands);
+    for (int y = top; y < bottom; ++y) {
+      std::uint32_t* row = bits + y * stride;
+      for (const Span& span : spans) std::fill(row + span.left, row + span.right + 1, span.pixel);
+    }
+  });
+}
+
 void Image::DrawLine(int x1, int y1, int x2, int y2) noexcept {
   if (m_width == 0) return;
   const int w = std::clamp(m_lineWidth, 1, kMaxLineWidth);

@@ -218,6 +218,11 @@ class Image {
   void PrefetchColumn(int x, int top, int bottom) noexcept;
 
   void DrawLine(int x1, int y1, int x2, int y2) noexcept;
+  // Lines from top to bottom at columns xs[k], in colours[k], with the
+  // current pen width: the pixels of DrawLine(xs[k], 0, xs[k], Height())
+  // drawn for k = 0, 1, ..., each in its colour, painted row by row (a big
+  // bitmap on every picture thread). The pen's colour is left as it was.
+  void DrawFullHeightLines(const std::vector<int>& xs, const std::vector<Colour>& colours);
 
   // --- Files ----------------------------------------------------------
   // Reads PNG, JPEG, BMP, GIF, TIFF, WebP and SVG (plain or compressed),

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/image.h"
 #include "tests/generator/recording_picture.h"
 
 namespace pictovance {
@@ -234,6 +235,45 @@ TEST_P(ScatteredDotsTest, EveryDotLiesOnItsColumnAndWithinSyBelowItsRow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, ScatteredDotsTest, ::testing::Values(1u, 2u, 3u, 42u, 1234567u));
+
+// The image object's calls without its row-by-row lines, so the patterns
+// draw each line on its own.
+struct LineByLine {
+  Image& image;
+  int Width() const { return image.Width(); }
+  int Height() const { return image.Height(); }
+  int LineWidth() const { return image.LineWidth(); }
+  void SetLineColor(Colour colour) { image.SetLineColor(colour); }
+  void SetLineWidth(int width) { image.SetLineWidth(width); }
+  void DrawLine(int x1, int y1, int x2, int y2) { image.DrawLine(x1, y1, x2, y2); }
+  void DrawPoint(int x, int y) { image.DrawPoint(x, y); }
+};
+
+// On the image object, the overlays leave the pixels, the generator and the
+// pen as drawing line by line does: over many seeds and sizes (lines of
+// both widths, colours changing along the way), and on a picture big enough
+// to be drawn on several threads.
+TEST(LinePatternsImageTest, DrawsWhatLineByLineDraws) {
+  Random sizes(5);
+  for (int trial = 0; trial < 41; ++trial) {
+    const bool big = trial == 40;
+    const int w = big ? 2100 : sizes.RandomInt(300) + 1, h = big ? 2001 : sizes.RandomInt(40) + 1;
+    SCOPED_TRACE(testing::Message() << "trial " << trial << ", " << w << " x " << h);
+    Image all, one;
+    all.CreateBitmap(w, h, 0x123456);
+    one.CreateBitmap(w, h, 0x123456);
+    Random allRng(static_cast<std::uint64_t>(trial)), oneRng(static_cast<std::uint64_t>(trial));
+    DrawLinePatterns(1.0f, all, allRng);
+    LineByLine lineByLine{one};
+    DrawLinePatterns(1.0f, lineByLine, oneRng);
+    ASSERT_EQ(allRng.DrawCount(), oneRng.DrawCount());
+    ASSERT_EQ(all.LineColor(), one.LineColor());
+    ASSERT_EQ(all.LineWidth(), one.LineWidth());
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) ASSERT_EQ(all.GetColorAt(x, y), one.GetColorAt(x, y)) << x << ", " << y;
+    }
+  }
+}
 
 }  // namespace
 }  // namespace pictovance
