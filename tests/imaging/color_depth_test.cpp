@@ -233,8 +233,8 @@ TEST(ReductionTest, ABigPaletteBitmapConvertsBackAsQtConvertsIt) {
 // indexed by them exactly, its table in the order a scan row by row first
 // meets them, as a small one is.
 TEST(ReductionTest, ABigPictureKeepsItsColoursInTheOrderFirstMet) {
-  const int width = 2100, height = 2001;
-  const auto kindOf = [height](int x, int y) {
+  constexpr int width = 2100, height = 2001;
+  const auto kindOf = [](int x, int y) {
     return y < height / 3 ? (x / 50 + y / 40) % 7 : 7 + (x / 30 + 2 * y) % 50;
   };
   const auto colourOf = [](int k) { return Rgb(k * 5, 255 - k * 3, (k * 37) % 256); };
