@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <mutex>
 #include <new>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -88,7 +89,61 @@ void ApplyCurves(cv::Mat& pixels, const Curve& blue, const Curve& green, const C
   cv::Mat lut(1, 256, CV_8UC4);
   auto* entry = lut.ptr<cv::Vec4b>();
   for (int i = 0; i < 256; ++i) entry[i] = cv::Vec4b(blue[i], green[i], red[i], 255);
-  cv::LUT(pixels, lut, pixels);
+  ByRowStrips(pixels, [&](cv::Range rows) {
+    cv::Mat strip = pixels.rowRange(rows);
+    cv::LUT(strip, lut, strip);
+  });
+}
+
+// --- Histograms ------------------------------------------------------------------
+
+using Histogram = std::array<std::int64_t, 256>;
+
+// Counts of each channel's levels over the whole picture, strip by strip;
+// toLevels(strip, levels) gives a strip's counted plane(s), channels of
+// CV_8UC(channels).
+template <int Channels, class ToLevels>
+std::array<Histogram, Channels> CountLevels(const cv::Mat& pixels, ToLevels&& toLevels) {
+  std::mutex mutex;
+  std::array<Histogram, Channels> total{};
+  ByRowStrips(pixels, [&](cv::Range rows) {
+    std::array<std::array<std::int64_t, 256>, Channels> counts{};
+    const cv::Mat levels = toLevels(pixels.rowRange(rows));
+    for (int y = 0; y < levels.rows; ++y) {
+      const std::uint8_t* p = levels.ptr(y);
+      for (int x = 0; x < levels.cols; ++x, p += levels.channels()) {
+        for (int c = 0; c < Channels; ++c) ++counts[c][p[c]];
+      }
+    }
+    const std::lock_guard lock(mutex);
+    for (int c = 0; c < Channels; ++c) {
+      for (int i = 0; i < 256; ++i) total[c][i] += counts[c][i];
+    }
+  });
+  return total;
+}
+
+// The curve cv::equalizeHist makes of a plane's histogram: the cumulative
+// count past the lowest level present, scaled in float to 0..255 and
+// rounded; a plane of one level keeps it.
+Curve EqualizingCurve(const Histogram& histogram) {
+  Curve curve{};
+  std::int64_t pixels = 0;
+  for (const std::int64_t n : histogram) pixels += n;
+  int i = 0;
+  while (i < 255 && histogram[i] == 0) ++i;
+  if (histogram[i] == pixels) {
+    for (int level = 0; level < 256; ++level) curve[level] = static_cast<std::uint8_t>(level);
+    return curve;
+  }
+  const float scale = 255.0f / static_cast<float>(pixels - histogram[i]);
+  std::int64_t sum = 0;
+  curve[i] = 0;
+  for (++i; i < 256; ++i) {
+    sum += histogram[i];
+    curve[i] = cv::saturate_cast<std::uint8_t>(static_cast<float>(sum) * scale);
+  }
+  return curve;
 }
 
 void ApplyCurve(cv::Mat& pixels, const Curve& curve) { ApplyCurves(pixels, curve, curve, curve); }
@@ -232,22 +287,29 @@ void Image::Sharpen(std::int32_t value) {
 
 void Image::Equalize() {
   Filter(*this, "Equalize", [&](cv::Mat& pixels) {
-    std::vector<cv::Mat> planes;
-    cv::split(pixels, planes);
-    for (int c = 0; c < 3; ++c) cv::equalizeHist(planes[c], planes[c]);
-    planes[3].setTo(255);
-    cv::merge(planes, pixels);
+    const auto histograms = CountLevels<3>(pixels, [](const cv::Mat& strip) { return strip; });
+    ApplyCurves(pixels, EqualizingCurve(histograms[0]), EqualizingCurve(histograms[1]),
+                EqualizingCurve(histograms[2]));
   });
 }
 
 void Image::EqualizeOnLuminance() {
   Filter(*this, "EqualizeOnLuminance", [&](cv::Mat& pixels) {
-    cv::Mat ycrcb, luma;
-    cv::cvtColor(pixels, ycrcb, cv::COLOR_BGR2YCrCb);
-    cv::extractChannel(ycrcb, luma, 0);
-    cv::equalizeHist(luma, luma);
-    cv::insertChannel(luma, ycrcb, 0);
-    cv::cvtColor(ycrcb, pixels, cv::COLOR_YCrCb2BGR, 4);
+    const auto toYCrCb = [](const cv::Mat& strip) {
+      cv::Mat ycrcb;
+      cv::cvtColor(strip, ycrcb, cv::COLOR_BGR2YCrCb);
+      return ycrcb;
+    };
+    const Curve curve = EqualizingCurve(CountLevels<1>(pixels, toYCrCb)[0]);
+    ByRowStrips(pixels, [&](cv::Range rows) {
+      cv::Mat strip = pixels.rowRange(rows);
+      cv::Mat ycrcb = toYCrCb(strip);
+      for (int y = 0; y < ycrcb.rows; ++y) {
+        auto* p = ycrcb.ptr<cv::Vec3b>(y);
+        for (int x = 0; x < ycrcb.cols; ++x) p[x][0] = curve[p[x][0]];
+      }
+      cv::cvtColor(ycrcb, strip, cv::COLOR_YCrCb2BGR, 4);
+    });
   });
 }
 
@@ -269,9 +331,12 @@ void Image::Sepia(std::int32_t level, Colour colour) {
       return MakeCurve([lift, channel](int y) { return (y + lift) * channel / 255.0; });
     };
     const auto c = static_cast<std::uint32_t>(colour);
-    cv::Mat grey;
-    cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
-    cv::cvtColor(grey, pixels, cv::COLOR_GRAY2BGRA);
+    ByRowStrips(pixels, [&](cv::Range rows) {
+      cv::Mat strip = pixels.rowRange(rows);
+      cv::Mat grey;
+      cv::cvtColor(strip, grey, cv::COLOR_BGRA2GRAY);
+      cv::cvtColor(grey, strip, cv::COLOR_GRAY2BGRA);
+    });
     ApplyCurves(pixels, tone((c >> 16) & 0xFF), tone((c >> 8) & 0xFF), tone(c & 0xFF));
   });
 }
@@ -292,16 +357,19 @@ void Image::hue(std::int32_t value) {
     const int turn = ((value % 256) + 256) % 256;
     if (turn == 0) return;
     // The _FULL conversions keep hue in a whole byte, 256 steps to the turn.
-    cv::Mat hsv;
-    cv::cvtColor(pixels, hsv, cv::COLOR_BGR2HSV_FULL);
     cv::Mat lut(1, 256, CV_8UC3);
     auto* entry = lut.ptr<cv::Vec3b>();
     for (int i = 0; i < 256; ++i) {
       const auto same = static_cast<std::uint8_t>(i);
       entry[i] = cv::Vec3b(static_cast<std::uint8_t>((i + turn) & 0xFF), same, same);
     }
-    cv::LUT(hsv, lut, hsv);
-    cv::cvtColor(hsv, pixels, cv::COLOR_HSV2BGR_FULL, 4);
+    ByRowStrips(pixels, [&](cv::Range rows) {
+      cv::Mat strip = pixels.rowRange(rows);
+      cv::Mat hsv;
+      cv::cvtColor(strip, hsv, cv::COLOR_BGR2HSV_FULL);
+      cv::LUT(hsv, lut, hsv);
+      cv::cvtColor(hsv, strip, cv::COLOR_HSV2BGR_FULL, 4);
+    });
   });
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <functional>
@@ -619,6 +620,123 @@ INSTANTIATE_TEST_SUITE_P(
         EdgeCase{"Emboss", [](Image& i) { i.Emboss(); }, 235, 245, 255, 255, 2, false},
         EdgeCase{"EmbossMore", [](Image& i) { i.EmbossMore(); }, 255, 255, 255, 255, 2, false}),
     [](const testing::TestParamInfo<EdgeCase>& info) { return info.param.name; });
+
+// --- Strips of a big picture ---------------------------------------------------------
+
+// A big picture is filtered in strips of rows, in place, on the picture's
+// threads. Each filter must give exactly the pixels its plain whole-picture
+// OpenCV call gives, kept here as the reference.
+struct StripCase {
+  std::string name;
+  std::function<void(Image&)> apply;
+  std::function<void(cv::Mat&)> reference;
+};
+void PrintTo(const StripCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<StripCase> StripCases() {
+  return {
+      {"Equalize", [](Image& i) { i.Equalize(); },
+       [](cv::Mat& m) {
+         std::vector<cv::Mat> planes;
+         cv::split(m, planes);
+         for (int c = 0; c < 3; ++c) cv::equalizeHist(planes[c], planes[c]);
+         planes[3].setTo(255);
+         cv::merge(planes, m);
+       }},
+      {"EqualizeOnLuminance", [](Image& i) { i.EqualizeOnLuminance(); },
+       [](cv::Mat& m) {
+         cv::Mat ycrcb, luma;
+         cv::cvtColor(m, ycrcb, cv::COLOR_BGR2YCrCb);
+         cv::extractChannel(ycrcb, luma, 0);
+         cv::equalizeHist(luma, luma);
+         cv::insertChannel(luma, ycrcb, 0);
+         cv::cvtColor(ycrcb, m, cv::COLOR_YCrCb2BGR, 4);
+       }},
+      {"Sepia", [](Image& i) { i.Sepia(40, Rgb(255, 200, 120)); },
+       [](cv::Mat& m) {
+         cv::Mat grey, lut(1, 256, CV_8UC4);
+         for (int i = 0; i < 256; ++i) {
+           const auto tone = [i](int c) { return cv::saturate_cast<std::uint8_t>((i + 40) * c / 255.0); };
+           lut.at<cv::Vec4b>(i) = cv::Vec4b(tone(120), tone(200), tone(255), 255);
+         }
+         cv::cvtColor(m, grey, cv::COLOR_BGRA2GRAY);
+         cv::cvtColor(grey, m, cv::COLOR_GRAY2BGRA);
+         cv::LUT(m, lut, m);
+       }},
+      {"hue_77", [](Image& i) { i.hue(77); },
+       [](cv::Mat& m) {
+         cv::Mat hsv, lut(1, 256, CV_8UC3);
+         for (int i = 0; i < 256; ++i) {
+           const auto same = static_cast<std::uint8_t>(i);
+           lut.at<cv::Vec3b>(i) = cv::Vec3b(static_cast<std::uint8_t>((i + 77) & 0xFF), same, same);
+         }
+         cv::cvtColor(m, hsv, cv::COLOR_BGR2HSV_FULL);
+         cv::LUT(hsv, lut, hsv);
+         cv::cvtColor(hsv, m, cv::COLOR_HSV2BGR_FULL, 4);
+       }},
+  };
+}
+
+// Pictures written straight into the bitmap: detail everywhere (so a row
+// taken from the wrong place shows), a few flat levels (histograms with
+// gaps), one flat colour.
+Image BigPicture(int width, int height, int kind) {
+  Image image;
+  image.CreateBitmap(width, height, 0);
+  cv::Mat m = WrapPixels(WorkingImage(image));
+  if (kind == 0) {
+    cv::RNG rng(static_cast<std::uint64_t>(width) * 31 + height);
+    rng.fill(m, cv::RNG::UNIFORM, 0, 256);
+    for (int y = 0; y < m.rows; ++y) {
+      auto* row = m.ptr<cv::Vec4b>(y);
+      for (int x = 0; x < m.cols; ++x) row[x][0] = static_cast<std::uint8_t>((x / 7 + y * 3) % 256);
+    }
+  } else if (kind == 1) {
+    for (int y = 0; y < m.rows; ++y) {
+      auto* row = m.ptr<cv::Vec4b>(y);
+      for (int x = 0; x < m.cols; ++x) {
+        const auto level = static_cast<std::uint8_t>(40 + 50 * ((x / 13 + y / 11) % 3));
+        row[x] = cv::Vec4b(level, static_cast<std::uint8_t>(255 - level), 90, 255);
+      }
+    }
+  } else {
+    m.setTo(cv::Scalar(30, 140, 220, 255));
+  }
+  cv::bitwise_or(m, cv::Scalar(0, 0, 0, 255), m);
+  return image;
+}
+
+class StripTest : public testing::TestWithParam<StripCase> {};
+
+TEST_P(StripTest, GivesTheWholePictureCallsPixels) {
+  // Small pictures, a square above the strip threshold, an odd one, and a
+  // wide one whose bands are shorter than the widest blur's reach.
+  const std::array<int, 3> shapes[] = {{1, 1, 0},     {37, 21, 0},    {64, 48, 1},   {1031, 1033, 0},
+                                       {1283, 819, 1}, {1100, 1000, 2}, {17011, 62, 0}, {2053, 2049, 1}};
+  for (const auto& [w, h, kind] : shapes) {
+    const Image original = BigPicture(w, h, kind);
+    cv::Mat expected = WrapConstPixels(ToQImage(original.GetPicture())).clone();
+    GetParam().reference(expected);
+    for (const int threads : {1, 2, 3}) {
+      SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + ", kind " + std::to_string(kind) + ", " +
+                   std::to_string(threads) + " threads");
+      Image image;
+      image.AssignPicture(original.GetPicture());
+      SetPictureThreads(threads);
+      GetParam().apply(image);
+      SetPictureThreads(ProcessorCount());
+      cv::Mat got = WrapPixels(WorkingImage(image)), difference;
+      cv::absdiff(got, expected, difference);
+      std::vector<cv::Point> bad;
+      cv::findNonZero(difference.reshape(1), bad);
+      ASSERT_TRUE(bad.empty()) << bad.size() << " bytes differ, the first at pixel (" << bad[0].x / 4 << ", "
+                               << bad[0].y << ")";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, StripTest, testing::ValuesIn(StripCases()),
+                         [](const testing::TestParamInfo<StripCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace pictovance
