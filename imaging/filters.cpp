@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <opencv2/core.hpp>
@@ -62,6 +63,76 @@ void ByRowStrips(const cv::Mat& pixels, Op&& op) {
   RunInParallel(strips, threads, [&](int k) {
     op(cv::Range(static_cast<int>(std::int64_t{pixels.rows} * k / strips),
                  static_cast<int>(std::int64_t{pixels.rows} * (k + 1) / strips)));
+  });
+}
+
+// Runs filter over strips of rows for a neighbourhood filter that reads up
+// to halo rows above and below each output row, in place without a copy
+// of the whole picture. filter(source, inside, out) gets source, a
+// standalone matrix of the picture's rows as they were before any strip
+// was written: the strip's rows (inside) and up to halo rows on either
+// side, fewer at the picture's top and bottom edge, where OpenCV then
+// extrapolates as it does for the whole picture. It writes the strip's
+// filtered rows into out. filter2D and blur can be given the region
+// source.rowRange(inside): they read the rows around a region as real
+// neighbours. GaussianBlur must be run on source itself: on a region it
+// leaves its bit-exact fixed-point path for a float one, other pixels.
+//
+// The picture is cut into one band per thread; each thread first saves the
+// halo rows its band reads from its neighbours' bands, then walks its band
+// top to bottom in strips through one buffer of strip + 2 halo rows, moving
+// the rows the next strip still reads from the end of the buffer to its
+// start. Small pictures are filtered from one whole copy.
+template <class Body>
+void ByRowStripsWithHalo(cv::Mat& pixels, int halo, Body&& filter) {
+  const int rows = pixels.rows;
+  if (pixels.total() < kStripPixels) {
+    const cv::Mat source = pixels.clone();
+    filter(source, cv::Range(0, rows), pixels);
+    return;
+  }
+  const int threads = PictureThreads();
+  const int bands = std::min(threads, rows);
+  const auto bandStart = [&](int t) { return static_cast<int>(std::int64_t{rows} * t / bands); };
+  // The rows above and below each band, saved before any band is written.
+  std::vector<cv::Mat> above(bands), below(bands);
+  RunInParallel(bands, threads, [&](int t) {
+    const int start = bandStart(t), end = bandStart(t + 1);
+    above[t] = pixels.rowRange(std::max(0, start - halo), start).clone();
+    below[t] = pixels.rowRange(end, std::min(rows, end + halo)).clone();
+  });
+  RunInParallel(bands, threads, [&](int t) {
+    const int start = bandStart(t), end = bandStart(t + 1);
+    // kStripRows to a strip, fewer when a band holds less than 8 such
+    // strips, but never less than 4 halos: the halo rows are filtered again
+    // with each strip they border.
+    constexpr int kStripRows = 128;
+    const int height = std::max({1, 4 * halo, std::min(kStripRows, (end - start + 7) / 8)});
+    cv::Mat buffer(height + 2 * halo, pixels.cols, pixels.type());
+    const std::size_t rowBytes = pixels.elemSize() * static_cast<std::size_t>(pixels.cols);
+    int bufferFirst = 0, bufferEnd = 0;  // the picture rows the buffer holds
+    for (int first = start; first < end; first += height) {
+      const int last = std::min(end, first + height);
+      const int need = std::max(0, first - halo), needEnd = std::min(rows, last + halo);
+      // Rows still held (originals of rows already written) move to the start.
+      int filled = 0;
+      if (bufferEnd > need) {
+        filled = bufferEnd - need;
+        std::memmove(buffer.ptr(0), buffer.ptr(need - bufferFirst),
+                     rowBytes * static_cast<std::size_t>(filled));
+      }
+      for (int y = need + filled; y < needEnd; ++y) {
+        const std::uint8_t* from = y < start  ? above[t].ptr(y - (start - above[t].rows))
+                                   : y >= end ? below[t].ptr(y - end)
+                                              : pixels.ptr(y);
+        std::memcpy(buffer.ptr(y - need), from, rowBytes);
+      }
+      bufferFirst = need;
+      bufferEnd = needEnd;
+      const cv::Mat source(needEnd - need, pixels.cols, pixels.type(), buffer.data, buffer.step);
+      cv::Mat out = pixels.rowRange(first, last);
+      filter(source, cv::Range(first - need, last - need), out);
+    }
   });
 }
 
@@ -158,20 +229,24 @@ constexpr int kKernelBorder = cv::BORDER_REPLICATE;
 // with the direct ones up to the border.
 constexpr int kBlurBorder = cv::BORDER_REFLECT;
 
+// The rows a centred kernel of this many rows reads above and below.
+int Reach(const cv::Mat& kernel) { return kernel.rows / 2; }
+
 void Convolve(cv::Mat& pixels, const cv::Mat& kernel) {
-  cv::filter2D(pixels, pixels, -1, kernel, cv::Point(-1, -1), 0.0, kKernelBorder);
-  ForceOpaque(pixels);
+  ByRowStripsWithHalo(pixels, Reach(kernel), [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
+    cv::filter2D(source.rowRange(inside), out, -1, kernel, cv::Point(-1, -1), 0.0, kKernelBorder);
+    cv::bitwise_or(out, cv::Scalar(0, 0, 0, 255), out);
+  });
 }
 
 // |kernel * pixels| x scale: both sides of an edge light up.
 void ConvolveAbsolute(cv::Mat& pixels, const cv::Mat& kernel, double scale) {
-  cv::Mat response;
-  cv::filter2D(pixels, response, CV_16S, kernel, cv::Point(-1, -1), 0.0, kKernelBorder);
-  ByRowStrips(pixels, [&](cv::Range rows) {
-    cv::Mat strip = pixels.rowRange(rows);
-    cv::convertScaleAbs(response.rowRange(rows), strip, scale);
+  ByRowStripsWithHalo(pixels, Reach(kernel), [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
+    cv::Mat response;
+    cv::filter2D(source.rowRange(inside), response, CV_16S, kernel, cv::Point(-1, -1), 0.0, kKernelBorder);
+    cv::convertScaleAbs(response, out, scale);
+    cv::bitwise_or(out, cv::Scalar(0, 0, 0, 255), out);
   });
-  ForceOpaque(pixels);
 }
 
 cv::Mat Kernel3(std::initializer_list<float> weights, float divisor = 1.0f) {
@@ -190,6 +265,29 @@ cv::Mat SharpenKernel(double amount) {
   return identity * (1.0 + amount) - Binomial3() * amount;
 }
 
+// The rows OpenCV's Gaussian of standard deviation sigma (its kernel size
+// chosen by OpenCV for 8-bit pixels: 6 sigma + 1, odd) reads either side.
+int GaussianReach(double sigma) { return (cvRound(sigma * 3 * 2 + 1) | 1) / 2; }
+
+// OpenCV's Gaussian blur of pixels in place, strip by strip.
+void GaussianInPlace(cv::Mat& pixels, double sigmaX, double sigmaY, int border) {
+  ByRowStripsWithHalo(pixels, GaussianReach(sigmaY),
+                      [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
+                        cv::Mat blurred;
+                        cv::GaussianBlur(source, blurred, cv::Size(), sigmaX, sigmaY, border);
+                        blurred.rowRange(inside).copyTo(out);
+                      });
+}
+
+// OpenCV's box blur of pixels in place, strip by strip.
+void BoxInPlace(cv::Mat& pixels, int rx, int ry, int border) {
+  ByRowStripsWithHalo(pixels, ry, [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
+    // The strip's rows as a region of source: OpenCV reads the halo rows
+    // around it as real neighbours and writes the strip alone.
+    cv::blur(source.rowRange(inside), out, cv::Size(2 * rx + 1, 2 * ry + 1), cv::Point(-1, -1), border);
+  });
+}
+
 // A Gaussian of standard deviation sigma. Up to kDirectSigma OpenCV's
 // separable kernel is cheap (2.5 ms on 800 x 400); beyond it the kernel
 // grows to hundreds of taps (270 ms at sigma 50), so the picture is
@@ -201,7 +299,7 @@ void GaussianPixels(cv::Mat& pixels, double sigma) {
   constexpr double kDirectSigma = 3.0;
   constexpr double kReducedSigma = 3.0;  // sigma left for the reduced copy (from 1.7 below 2 x this)
   if (sigma <= kDirectSigma) {
-    cv::GaussianBlur(pixels, pixels, cv::Size(), sigma, sigma, kBlurBorder);
+    GaussianInPlace(pixels, sigma, sigma, kBlurBorder);
     return;
   }
   const int factor = std::max(2, static_cast<int>(sigma / kReducedSigma));
@@ -213,7 +311,7 @@ void GaussianPixels(cv::Mat& pixels, double sigma) {
   };
   cv::Mat reduced;
   cv::resize(pixels, reduced, reducedSize, 0, 0, cv::INTER_AREA);
-  cv::GaussianBlur(reduced, reduced, cv::Size(), reducedSigma(scaleX), reducedSigma(scaleY), kBlurBorder);
+  GaussianInPlace(reduced, reducedSigma(scaleX), reducedSigma(scaleY), kBlurBorder);
   cv::resize(reduced, pixels, pixels.size(), 0, 0, cv::INTER_LINEAR);
 }
 
@@ -225,7 +323,7 @@ void GaussianPixels(cv::Mat& pixels, double sigma) {
 void BoxPixels(cv::Mat& pixels, int radius) {
   constexpr int kDirectRadius = 100;
   if (radius <= kDirectRadius) {
-    cv::blur(pixels, pixels, cv::Size(2 * radius + 1, 2 * radius + 1), cv::Point(-1, -1), kBlurBorder);
+    BoxInPlace(pixels, radius, radius, kBlurBorder);
     return;
   }
   const int factor = (2 * radius + kDirectRadius - 1) / kDirectRadius;
@@ -237,7 +335,7 @@ void BoxPixels(cv::Mat& pixels, int radius) {
   const int ry = reducedRadius(pixels.rows, reducedSize.height);
   cv::Mat reduced;
   cv::resize(pixels, reduced, reducedSize, 0, 0, cv::INTER_AREA);
-  cv::blur(reduced, reduced, cv::Size(2 * rx + 1, 2 * ry + 1), cv::Point(-1, -1), kBlurBorder);
+  BoxInPlace(reduced, rx, ry, kBlurBorder);
   cv::resize(reduced, pixels, pixels.size(), 0, 0, cv::INTER_LINEAR);
 }
 
@@ -265,13 +363,13 @@ void Image::EnhanceFocus() {
 void Image::FocusRestoration() {
   Filter(*this, "FocusRestoration", [&](cv::Mat& pixels) {
     constexpr double kSigma = 2.0, kAmount = 1.5;
-    cv::Mat soft;
-    cv::GaussianBlur(pixels, soft, cv::Size(), kSigma, kSigma, kKernelBorder);
-    ByRowStrips(pixels, [&](cv::Range rows) {
-      cv::Mat strip = pixels.rowRange(rows);
-      cv::addWeighted(strip, 1.0 + kAmount, soft.rowRange(rows), -kAmount, 0.0, strip);
-    });
-    ForceOpaque(pixels);
+    ByRowStripsWithHalo(
+        pixels, GaussianReach(kSigma), [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
+          cv::Mat soft;
+          cv::GaussianBlur(source, soft, cv::Size(), kSigma, kSigma, kKernelBorder);
+          cv::addWeighted(source.rowRange(inside), 1.0 + kAmount, soft.rowRange(inside), -kAmount, 0.0, out);
+          cv::bitwise_or(out, cv::Scalar(0, 0, 0, 255), out);
+        });
   });
 }
 
