@@ -46,20 +46,30 @@ void Filter(Image& image, const char* name, Body&& body) {
 // Pictures below this many pixels are filtered on the calling thread.
 constexpr std::size_t kStripPixels = std::size_t{1} << 20;
 
+// A strip of a big picture holds at most about this many bytes: what an
+// operation copies of a strip (cv::transform in place copies its input,
+// a colour conversion makes a converted strip) stays small beside the
+// picture whatever its size.
+constexpr std::size_t kStripBytes = std::size_t{4} << 20;
+
 // Runs op(rows) over strips of rows that together cover rows 0 .. count - 1,
 // on the picture's threads. For the pixel-by-pixel operations (each output
 // pixel made from the input pixel at its place alone), which OpenCV runs on
 // one thread: the result is the same however the rows are cut. In place,
 // strip by strip, they also copy a strip where a whole-picture call copies
-// the whole picture first.
+// the whole picture first; a big picture is therefore cut into strips even
+// on one thread.
 template <class Op>
 void ByRowStrips(const cv::Mat& pixels, Op&& op) {
   const int threads = PictureThreads();
-  if (threads <= 1 || pixels.total() < kStripPixels) {
+  if (pixels.total() < kStripPixels) {
     op(cv::Range(0, pixels.rows));
     return;
   }
-  const int strips = std::min(pixels.rows, 8 * threads);
+  const std::size_t rowBytes = pixels.elemSize() * static_cast<std::size_t>(pixels.cols);
+  const auto bySize =
+      static_cast<int>((rowBytes * static_cast<std::size_t>(pixels.rows) + kStripBytes - 1) / kStripBytes);
+  const int strips = std::min(pixels.rows, std::max(8 * threads, bySize));
   RunInParallel(strips, threads, [&](int k) {
     op(cv::Range(static_cast<int>(std::int64_t{pixels.rows} * k / strips),
                  static_cast<int>(std::int64_t{pixels.rows} * (k + 1) / strips)));
