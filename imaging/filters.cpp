@@ -116,7 +116,7 @@ void ByRowStripsWithHalo(cv::Mat& pixels, int halo, Body&& filter) {
     // kStripRows to a strip, fewer when a band holds less than 8 such
     // strips, but never less than 4 halos: the halo rows are filtered again
     // with each strip they border.
-    constexpr int kStripRows = 128;
+    constexpr int kStripRows = 64;
     const int height = std::max({1, 4 * halo, std::min(kStripRows, (end - start + 7) / 8)});
     cv::Mat buffer(height + 2 * halo, pixels.cols, pixels.type());
     const std::size_t rowBytes = pixels.elemSize() * static_cast<std::size_t>(pixels.cols);
