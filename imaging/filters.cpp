@@ -2,7 +2,10 @@
 // in place by OpenCV over the bitmap's own pixels (B, G, R, 255 bytes).
 //
 // Every filter writes its result back into the same buffer, so the image's
-// pixel cache stays valid. Filters that mix channels or convolve put the
+// pixel cache stays valid. A big picture is filtered in strips of rows on
+// the picture's threads, each strip with temporaries of its own size only,
+// so a filter needs a few megabytes beside the picture rather than a copy
+// of it; the pixels are those of one whole-picture OpenCV call. Filters that mix channels or convolve put the
 // alpha byte back to 255 afterwards, because the working kind promises an
 // opaque 0xFFRRGGBB pixel to Qt.
 #include <algorithm>
