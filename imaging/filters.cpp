@@ -169,10 +169,15 @@ Curve MakeCurve(F f) {
 
 // Maps each colour channel through its own curve in one pass; alpha maps
 // to 255 whatever it was.
-void ApplyCurves(cv::Mat& pixels, const Curve& blue, const Curve& green, const Curve& red) {
+cv::Mat CurvesTable(const Curve& blue, const Curve& green, const Curve& red) {
   cv::Mat lut(1, 256, CV_8UC4);
   auto* entry = lut.ptr<cv::Vec4b>();
   for (int i = 0; i < 256; ++i) entry[i] = cv::Vec4b(blue[i], green[i], red[i], 255);
+  return lut;
+}
+
+void ApplyCurves(cv::Mat& pixels, const Curve& blue, const Curve& green, const Curve& red) {
+  const cv::Mat lut = CurvesTable(blue, green, red);
   ByRowStrips(pixels, [&](cv::Range rows) {
     cv::Mat strip = pixels.rowRange(rows);
     cv::LUT(strip, lut, strip);
@@ -442,13 +447,15 @@ void Image::Sepia(std::int32_t level, Colour colour) {
       return MakeCurve([lift, channel](int y) { return (y + lift) * channel / 255.0; });
     };
     const auto c = static_cast<std::uint32_t>(colour);
+    const cv::Mat lut = CurvesTable(tone((c >> 16) & 0xFF), tone((c >> 8) & 0xFF), tone(c & 0xFF));
+    // Grey and tint in one visit of each strip.
     ByRowStrips(pixels, [&](cv::Range rows) {
       cv::Mat strip = pixels.rowRange(rows);
       cv::Mat grey;
       cv::cvtColor(strip, grey, cv::COLOR_BGRA2GRAY);
       cv::cvtColor(grey, strip, cv::COLOR_GRAY2BGRA);
+      cv::LUT(strip, lut, strip);
     });
-    ApplyCurves(pixels, tone((c >> 16) & 0xFF), tone((c >> 8) & 0xFF), tone(c & 0xFF));
   });
 }
 
