@@ -297,8 +297,21 @@ void GaussianInPlace(cv::Mat& pixels, double sigmaX, double sigmaY, int border) 
                       });
 }
 
-// OpenCV's box blur of pixels in place, strip by strip.
+// OpenCV's box blur of pixels in place, strip by strip when that costs
+// little. Called in place on the whole picture, OpenCV's box filter makes
+// no copy of it: it holds 2 ry + 4 rows of 32-bit sums (4 rows' worth of
+// pixels each). The strips hold that on every thread, beside a buffer of
+// 6 ry rows, about 14 ry rows a thread; for wide boxes on a wide picture
+// the whole call on one thread is the smaller one.
 void BoxInPlace(cv::Mat& pixels, int rx, int ry, int border) {
+  constexpr std::size_t kBoxStripBytes = std::size_t{16} << 20;
+  const std::size_t rowBytes = pixels.elemSize() * static_cast<std::size_t>(pixels.cols);
+  const auto stripCost =
+      static_cast<std::size_t>(PictureThreads()) * (14 * static_cast<std::size_t>(ry) + 16) * rowBytes;
+  if (pixels.total() >= kStripPixels && stripCost > kBoxStripBytes) {
+    cv::blur(pixels, pixels, cv::Size(2 * rx + 1, 2 * ry + 1), cv::Point(-1, -1), border);
+    return;
+  }
   ByRowStripsWithHalo(pixels, ry, [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
     // The strip's rows as a region of source: OpenCV reads the halo rows
     // around it as real neighbours and writes the strip alone.
