@@ -2,13 +2,18 @@
 // in place by OpenCV over the bitmap's own pixels (B, G, R, 255 bytes).
 //
 // Every filter writes its result back into the same buffer, so the image's
-// pixel cache stays valid. Filters that mix channels or convolve put the
+// pixel cache stays valid. A big picture is filtered in strips of rows on
+// the picture's threads, each strip with temporaries of its own size only,
+// so a filter needs a few megabytes beside the picture rather than a copy
+// of it; the pixels are those of one whole-picture OpenCV call. Filters that mix channels or convolve put the
 // alpha byte back to 255 afterwards, because the working kind promises an
 // opaque 0xFFRRGGBB pixel to Qt.
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <mutex>
 #include <new>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -44,23 +49,103 @@ void Filter(Image& image, const char* name, Body&& body) {
 // Pictures below this many pixels are filtered on the calling thread.
 constexpr std::size_t kStripPixels = std::size_t{1} << 20;
 
+// A strip of a big picture holds at most about this many bytes: what an
+// operation copies of a strip (cv::transform in place copies its input,
+// a colour conversion makes a converted strip) stays small beside the
+// picture whatever its size.
+constexpr std::size_t kStripBytes = std::size_t{4} << 20;
+
 // Runs op(rows) over strips of rows that together cover rows 0 .. count - 1,
 // on the picture's threads. For the pixel-by-pixel operations (each output
 // pixel made from the input pixel at its place alone), which OpenCV runs on
 // one thread: the result is the same however the rows are cut. In place,
 // strip by strip, they also copy a strip where a whole-picture call copies
-// the whole picture first.
+// the whole picture first; a big picture is therefore cut into strips even
+// on one thread.
 template <class Op>
 void ByRowStrips(const cv::Mat& pixels, Op&& op) {
   const int threads = PictureThreads();
-  if (threads <= 1 || pixels.total() < kStripPixels) {
+  if (pixels.total() < kStripPixels) {
     op(cv::Range(0, pixels.rows));
     return;
   }
-  const int strips = std::min(pixels.rows, 8 * threads);
+  const std::size_t rowBytes = pixels.elemSize() * static_cast<std::size_t>(pixels.cols);
+  const auto bySize =
+      static_cast<int>((rowBytes * static_cast<std::size_t>(pixels.rows) + kStripBytes - 1) / kStripBytes);
+  const int strips = std::min(pixels.rows, std::max(8 * threads, bySize));
   RunInParallel(strips, threads, [&](int k) {
     op(cv::Range(static_cast<int>(std::int64_t{pixels.rows} * k / strips),
                  static_cast<int>(std::int64_t{pixels.rows} * (k + 1) / strips)));
+  });
+}
+
+// Runs filter over strips of rows for a neighbourhood filter that reads up
+// to halo rows above and below each output row, in place without a copy
+// of the whole picture. filter(source, inside, out) gets source, a
+// standalone matrix of the picture's rows as they were before any strip
+// was written: the strip's rows (inside) and up to halo rows on either
+// side, fewer at the picture's top and bottom edge, where OpenCV then
+// extrapolates as it does for the whole picture. It writes the strip's
+// filtered rows into out. filter2D and blur can be given the region
+// source.rowRange(inside): they read the rows around a region as real
+// neighbours. GaussianBlur must be run on source itself: on a region it
+// leaves its bit-exact fixed-point path for a float one, other pixels.
+//
+// The picture is cut into one band per thread; each thread first saves the
+// halo rows its band reads from its neighbours' bands, then walks its band
+// top to bottom in strips through one buffer of strip + 2 halo rows, moving
+// the rows the next strip still reads from the end of the buffer to its
+// start. Small pictures are filtered from one whole copy.
+template <class Body>
+void ByRowStripsWithHalo(cv::Mat& pixels, int halo, Body&& filter) {
+  const int rows = pixels.rows;
+  if (pixels.total() < kStripPixels) {
+    const cv::Mat source = pixels.clone();
+    filter(source, cv::Range(0, rows), pixels);
+    return;
+  }
+  const int threads = PictureThreads();
+  const int bands = std::min(threads, rows);
+  const auto bandStart = [&](int t) { return static_cast<int>(std::int64_t{rows} * t / bands); };
+  // The rows above and below each band, saved before any band is written.
+  std::vector<cv::Mat> above(bands), below(bands);
+  RunInParallel(bands, threads, [&](int t) {
+    const int start = bandStart(t), end = bandStart(t + 1);
+    above[t] = pixels.rowRange(std::max(0, start - halo), start).clone();
+    below[t] = pixels.rowRange(end, std::min(rows, end + halo)).clone();
+  });
+  RunInParallel(bands, threads, [&](int t) {
+    const int start = bandStart(t), end = bandStart(t + 1);
+    // kStripRows to a strip, fewer when a band holds less than 8 such
+    // strips, but never less than 4 halos: the halo rows are filtered again
+    // with each strip they border.
+    constexpr int kStripRows = 64;
+    const int height = std::max({1, 4 * halo, std::min(kStripRows, (end - start + 7) / 8)});
+    cv::Mat buffer(height + 2 * halo, pixels.cols, pixels.type());
+    const std::size_t rowBytes = pixels.elemSize() * static_cast<std::size_t>(pixels.cols);
+    int bufferFirst = 0, bufferEnd = 0;  // the picture rows the buffer holds
+    for (int first = start; first < end; first += height) {
+      const int last = std::min(end, first + height);
+      const int need = std::max(0, first - halo), needEnd = std::min(rows, last + halo);
+      // Rows still held (originals of rows already written) move to the start.
+      int filled = 0;
+      if (bufferEnd > need) {
+        filled = bufferEnd - need;
+        std::memmove(buffer.ptr(0), buffer.ptr(need - bufferFirst),
+                     rowBytes * static_cast<std::size_t>(filled));
+      }
+      for (int y = need + filled; y < needEnd; ++y) {
+        const std::uint8_t* from = y < start  ? above[t].ptr(y - (start - above[t].rows))
+                                   : y >= end ? below[t].ptr(y - end)
+                                              : pixels.ptr(y);
+        std::memcpy(buffer.ptr(y - need), from, rowBytes);
+      }
+      bufferFirst = need;
+      bufferEnd = needEnd;
+      const cv::Mat source(needEnd - need, pixels.cols, pixels.type(), buffer.data, buffer.step);
+      cv::Mat out = pixels.rowRange(first, last);
+      filter(source, cv::Range(first - need, last - need), out);
+    }
   });
 }
 
@@ -84,11 +169,70 @@ Curve MakeCurve(F f) {
 
 // Maps each colour channel through its own curve in one pass; alpha maps
 // to 255 whatever it was.
-void ApplyCurves(cv::Mat& pixels, const Curve& blue, const Curve& green, const Curve& red) {
+cv::Mat CurvesTable(const Curve& blue, const Curve& green, const Curve& red) {
   cv::Mat lut(1, 256, CV_8UC4);
   auto* entry = lut.ptr<cv::Vec4b>();
   for (int i = 0; i < 256; ++i) entry[i] = cv::Vec4b(blue[i], green[i], red[i], 255);
-  cv::LUT(pixels, lut, pixels);
+  return lut;
+}
+
+void ApplyCurves(cv::Mat& pixels, const Curve& blue, const Curve& green, const Curve& red) {
+  const cv::Mat lut = CurvesTable(blue, green, red);
+  ByRowStrips(pixels, [&](cv::Range rows) {
+    cv::Mat strip = pixels.rowRange(rows);
+    cv::LUT(strip, lut, strip);
+  });
+}
+
+// --- Histograms ------------------------------------------------------------------
+
+using Histogram = std::array<std::int64_t, 256>;
+
+// Counts of each channel's levels over the whole picture, strip by strip;
+// toLevels(strip, levels) gives a strip's counted plane(s), channels of
+// CV_8UC(channels).
+template <int Channels, class ToLevels>
+std::array<Histogram, Channels> CountLevels(const cv::Mat& pixels, ToLevels&& toLevels) {
+  std::mutex mutex;
+  std::array<Histogram, Channels> total{};
+  ByRowStrips(pixels, [&](cv::Range rows) {
+    std::array<std::array<std::int64_t, 256>, Channels> counts{};
+    const cv::Mat levels = toLevels(pixels.rowRange(rows));
+    for (int y = 0; y < levels.rows; ++y) {
+      const std::uint8_t* p = levels.ptr(y);
+      for (int x = 0; x < levels.cols; ++x, p += levels.channels()) {
+        for (int c = 0; c < Channels; ++c) ++counts[c][p[c]];
+      }
+    }
+    const std::lock_guard lock(mutex);
+    for (int c = 0; c < Channels; ++c) {
+      for (int i = 0; i < 256; ++i) total[c][i] += counts[c][i];
+    }
+  });
+  return total;
+}
+
+// The curve cv::equalizeHist makes of a plane's histogram: the cumulative
+// count past the lowest level present, scaled in float to 0..255 and
+// rounded; a plane of one level keeps it.
+Curve EqualizingCurve(const Histogram& histogram) {
+  Curve curve{};
+  std::int64_t pixels = 0;
+  for (const std::int64_t n : histogram) pixels += n;
+  int i = 0;
+  while (i < 255 && histogram[i] == 0) ++i;
+  if (histogram[i] == pixels) {
+    for (int level = 0; level < 256; ++level) curve[level] = static_cast<std::uint8_t>(level);
+    return curve;
+  }
+  const float scale = 255.0f / static_cast<float>(pixels - histogram[i]);
+  std::int64_t sum = 0;
+  curve[i] = 0;
+  for (++i; i < 256; ++i) {
+    sum += histogram[i];
+    curve[i] = cv::saturate_cast<std::uint8_t>(static_cast<float>(sum) * scale);
+  }
+  return curve;
 }
 
 void ApplyCurve(cv::Mat& pixels, const Curve& curve) { ApplyCurves(pixels, curve, curve, curve); }
@@ -103,20 +247,24 @@ constexpr int kKernelBorder = cv::BORDER_REPLICATE;
 // with the direct ones up to the border.
 constexpr int kBlurBorder = cv::BORDER_REFLECT;
 
+// The rows a centred kernel of this many rows reads above and below.
+int Reach(const cv::Mat& kernel) { return kernel.rows / 2; }
+
 void Convolve(cv::Mat& pixels, const cv::Mat& kernel) {
-  cv::filter2D(pixels, pixels, -1, kernel, cv::Point(-1, -1), 0.0, kKernelBorder);
-  ForceOpaque(pixels);
+  ByRowStripsWithHalo(pixels, Reach(kernel), [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
+    cv::filter2D(source.rowRange(inside), out, -1, kernel, cv::Point(-1, -1), 0.0, kKernelBorder);
+    cv::bitwise_or(out, cv::Scalar(0, 0, 0, 255), out);
+  });
 }
 
 // |kernel * pixels| x scale: both sides of an edge light up.
 void ConvolveAbsolute(cv::Mat& pixels, const cv::Mat& kernel, double scale) {
-  cv::Mat response;
-  cv::filter2D(pixels, response, CV_16S, kernel, cv::Point(-1, -1), 0.0, kKernelBorder);
-  ByRowStrips(pixels, [&](cv::Range rows) {
-    cv::Mat strip = pixels.rowRange(rows);
-    cv::convertScaleAbs(response.rowRange(rows), strip, scale);
+  ByRowStripsWithHalo(pixels, Reach(kernel), [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
+    cv::Mat response;
+    cv::filter2D(source.rowRange(inside), response, CV_16S, kernel, cv::Point(-1, -1), 0.0, kKernelBorder);
+    cv::convertScaleAbs(response, out, scale);
+    cv::bitwise_or(out, cv::Scalar(0, 0, 0, 255), out);
   });
-  ForceOpaque(pixels);
 }
 
 cv::Mat Kernel3(std::initializer_list<float> weights, float divisor = 1.0f) {
@@ -135,6 +283,42 @@ cv::Mat SharpenKernel(double amount) {
   return identity * (1.0 + amount) - Binomial3() * amount;
 }
 
+// The rows OpenCV's Gaussian of standard deviation sigma (its kernel size
+// chosen by OpenCV for 8-bit pixels: 6 sigma + 1, odd) reads either side.
+int GaussianReach(double sigma) { return (cvRound(sigma * 3 * 2 + 1) | 1) / 2; }
+
+// OpenCV's Gaussian blur of pixels in place, strip by strip.
+void GaussianInPlace(cv::Mat& pixels, double sigmaX, double sigmaY, int border) {
+  ByRowStripsWithHalo(pixels, GaussianReach(sigmaY),
+                      [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
+                        cv::Mat blurred;
+                        cv::GaussianBlur(source, blurred, cv::Size(), sigmaX, sigmaY, border);
+                        blurred.rowRange(inside).copyTo(out);
+                      });
+}
+
+// OpenCV's box blur of pixels in place, strip by strip when that costs
+// little. Called in place on the whole picture, OpenCV's box filter makes
+// no copy of it: it holds 2 ry + 4 rows of 32-bit sums (4 rows' worth of
+// pixels each). The strips hold that on every thread, beside a buffer of
+// 6 ry rows, about 14 ry rows a thread; for wide boxes on a wide picture
+// the whole call on one thread is the smaller one.
+void BoxInPlace(cv::Mat& pixels, int rx, int ry, int border) {
+  constexpr std::size_t kBoxStripBytes = std::size_t{16} << 20;
+  const std::size_t rowBytes = pixels.elemSize() * static_cast<std::size_t>(pixels.cols);
+  const auto stripCost =
+      static_cast<std::size_t>(PictureThreads()) * (14 * static_cast<std::size_t>(ry) + 16) * rowBytes;
+  if (pixels.total() >= kStripPixels && stripCost > kBoxStripBytes) {
+    cv::blur(pixels, pixels, cv::Size(2 * rx + 1, 2 * ry + 1), cv::Point(-1, -1), border);
+    return;
+  }
+  ByRowStripsWithHalo(pixels, ry, [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
+    // The strip's rows as a region of source: OpenCV reads the halo rows
+    // around it as real neighbours and writes the strip alone.
+    cv::blur(source.rowRange(inside), out, cv::Size(2 * rx + 1, 2 * ry + 1), cv::Point(-1, -1), border);
+  });
+}
+
 // A Gaussian of standard deviation sigma. Up to kDirectSigma OpenCV's
 // separable kernel is cheap (2.5 ms on 800 x 400); beyond it the kernel
 // grows to hundreds of taps (270 ms at sigma 50), so the picture is
@@ -146,7 +330,7 @@ void GaussianPixels(cv::Mat& pixels, double sigma) {
   constexpr double kDirectSigma = 3.0;
   constexpr double kReducedSigma = 3.0;  // sigma left for the reduced copy (from 1.7 below 2 x this)
   if (sigma <= kDirectSigma) {
-    cv::GaussianBlur(pixels, pixels, cv::Size(), sigma, sigma, kBlurBorder);
+    GaussianInPlace(pixels, sigma, sigma, kBlurBorder);
     return;
   }
   const int factor = std::max(2, static_cast<int>(sigma / kReducedSigma));
@@ -158,7 +342,7 @@ void GaussianPixels(cv::Mat& pixels, double sigma) {
   };
   cv::Mat reduced;
   cv::resize(pixels, reduced, reducedSize, 0, 0, cv::INTER_AREA);
-  cv::GaussianBlur(reduced, reduced, cv::Size(), reducedSigma(scaleX), reducedSigma(scaleY), kBlurBorder);
+  GaussianInPlace(reduced, reducedSigma(scaleX), reducedSigma(scaleY), kBlurBorder);
   cv::resize(reduced, pixels, pixels.size(), 0, 0, cv::INTER_LINEAR);
 }
 
@@ -170,7 +354,7 @@ void GaussianPixels(cv::Mat& pixels, double sigma) {
 void BoxPixels(cv::Mat& pixels, int radius) {
   constexpr int kDirectRadius = 100;
   if (radius <= kDirectRadius) {
-    cv::blur(pixels, pixels, cv::Size(2 * radius + 1, 2 * radius + 1), cv::Point(-1, -1), kBlurBorder);
+    BoxInPlace(pixels, radius, radius, kBlurBorder);
     return;
   }
   const int factor = (2 * radius + kDirectRadius - 1) / kDirectRadius;
@@ -182,7 +366,7 @@ void BoxPixels(cv::Mat& pixels, int radius) {
   const int ry = reducedRadius(pixels.rows, reducedSize.height);
   cv::Mat reduced;
   cv::resize(pixels, reduced, reducedSize, 0, 0, cv::INTER_AREA);
-  cv::blur(reduced, reduced, cv::Size(2 * rx + 1, 2 * ry + 1), cv::Point(-1, -1), kBlurBorder);
+  BoxInPlace(reduced, rx, ry, kBlurBorder);
   cv::resize(reduced, pixels, pixels.size(), 0, 0, cv::INTER_LINEAR);
 }
 
@@ -210,13 +394,13 @@ void Image::EnhanceFocus() {
 void Image::FocusRestoration() {
   Filter(*this, "FocusRestoration", [&](cv::Mat& pixels) {
     constexpr double kSigma = 2.0, kAmount = 1.5;
-    cv::Mat soft;
-    cv::GaussianBlur(pixels, soft, cv::Size(), kSigma, kSigma, kKernelBorder);
-    ByRowStrips(pixels, [&](cv::Range rows) {
-      cv::Mat strip = pixels.rowRange(rows);
-      cv::addWeighted(strip, 1.0 + kAmount, soft.rowRange(rows), -kAmount, 0.0, strip);
-    });
-    ForceOpaque(pixels);
+    ByRowStripsWithHalo(
+        pixels, GaussianReach(kSigma), [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
+          cv::Mat soft;
+          cv::GaussianBlur(source, soft, cv::Size(), kSigma, kSigma, kKernelBorder);
+          cv::addWeighted(source.rowRange(inside), 1.0 + kAmount, soft.rowRange(inside), -kAmount, 0.0, out);
+          cv::bitwise_or(out, cv::Scalar(0, 0, 0, 255), out);
+        });
   });
 }
 
@@ -232,22 +416,29 @@ void Image::Sharpen(std::int32_t value) {
 
 void Image::Equalize() {
   Filter(*this, "Equalize", [&](cv::Mat& pixels) {
-    std::vector<cv::Mat> planes;
-    cv::split(pixels, planes);
-    for (int c = 0; c < 3; ++c) cv::equalizeHist(planes[c], planes[c]);
-    planes[3].setTo(255);
-    cv::merge(planes, pixels);
+    const auto histograms = CountLevels<3>(pixels, [](const cv::Mat& strip) { return strip; });
+    ApplyCurves(pixels, EqualizingCurve(histograms[0]), EqualizingCurve(histograms[1]),
+                EqualizingCurve(histograms[2]));
   });
 }
 
 void Image::EqualizeOnLuminance() {
   Filter(*this, "EqualizeOnLuminance", [&](cv::Mat& pixels) {
-    cv::Mat ycrcb, luma;
-    cv::cvtColor(pixels, ycrcb, cv::COLOR_BGR2YCrCb);
-    cv::extractChannel(ycrcb, luma, 0);
-    cv::equalizeHist(luma, luma);
-    cv::insertChannel(luma, ycrcb, 0);
-    cv::cvtColor(ycrcb, pixels, cv::COLOR_YCrCb2BGR, 4);
+    const auto toYCrCb = [](const cv::Mat& strip) {
+      cv::Mat ycrcb;
+      cv::cvtColor(strip, ycrcb, cv::COLOR_BGR2YCrCb);
+      return ycrcb;
+    };
+    const Curve curve = EqualizingCurve(CountLevels<1>(pixels, toYCrCb)[0]);
+    ByRowStrips(pixels, [&](cv::Range rows) {
+      cv::Mat strip = pixels.rowRange(rows);
+      cv::Mat ycrcb = toYCrCb(strip);
+      for (int y = 0; y < ycrcb.rows; ++y) {
+        auto* p = ycrcb.ptr<cv::Vec3b>(y);
+        for (int x = 0; x < ycrcb.cols; ++x) p[x][0] = curve[p[x][0]];
+      }
+      cv::cvtColor(ycrcb, strip, cv::COLOR_YCrCb2BGR, 4);
+    });
   });
 }
 
@@ -269,10 +460,15 @@ void Image::Sepia(std::int32_t level, Colour colour) {
       return MakeCurve([lift, channel](int y) { return (y + lift) * channel / 255.0; });
     };
     const auto c = static_cast<std::uint32_t>(colour);
-    cv::Mat grey;
-    cv::cvtColor(pixels, grey, cv::COLOR_BGRA2GRAY);
-    cv::cvtColor(grey, pixels, cv::COLOR_GRAY2BGRA);
-    ApplyCurves(pixels, tone((c >> 16) & 0xFF), tone((c >> 8) & 0xFF), tone(c & 0xFF));
+    const cv::Mat lut = CurvesTable(tone((c >> 16) & 0xFF), tone((c >> 8) & 0xFF), tone(c & 0xFF));
+    // Grey and tint in one visit of each strip.
+    ByRowStrips(pixels, [&](cv::Range rows) {
+      cv::Mat strip = pixels.rowRange(rows);
+      cv::Mat grey;
+      cv::cvtColor(strip, grey, cv::COLOR_BGRA2GRAY);
+      cv::cvtColor(grey, strip, cv::COLOR_GRAY2BGRA);
+      cv::LUT(strip, lut, strip);
+    });
   });
 }
 
@@ -292,16 +488,19 @@ void Image::hue(std::int32_t value) {
     const int turn = ((value % 256) + 256) % 256;
     if (turn == 0) return;
     // The _FULL conversions keep hue in a whole byte, 256 steps to the turn.
-    cv::Mat hsv;
-    cv::cvtColor(pixels, hsv, cv::COLOR_BGR2HSV_FULL);
     cv::Mat lut(1, 256, CV_8UC3);
     auto* entry = lut.ptr<cv::Vec3b>();
     for (int i = 0; i < 256; ++i) {
       const auto same = static_cast<std::uint8_t>(i);
       entry[i] = cv::Vec3b(static_cast<std::uint8_t>((i + turn) & 0xFF), same, same);
     }
-    cv::LUT(hsv, lut, hsv);
-    cv::cvtColor(hsv, pixels, cv::COLOR_HSV2BGR_FULL, 4);
+    ByRowStrips(pixels, [&](cv::Range rows) {
+      cv::Mat strip = pixels.rowRange(rows);
+      cv::Mat hsv;
+      cv::cvtColor(strip, hsv, cv::COLOR_BGR2HSV_FULL);
+      cv::LUT(hsv, lut, hsv);
+      cv::cvtColor(hsv, strip, cv::COLOR_HSV2BGR_FULL, 4);
+    });
   });
 }
 

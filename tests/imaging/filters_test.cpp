@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <functional>
@@ -619,6 +620,235 @@ INSTANTIATE_TEST_SUITE_P(
         EdgeCase{"Emboss", [](Image& i) { i.Emboss(); }, 235, 245, 255, 255, 2, false},
         EdgeCase{"EmbossMore", [](Image& i) { i.EmbossMore(); }, 255, 255, 255, 255, 2, false}),
     [](const testing::TestParamInfo<EdgeCase>& info) { return info.param.name; });
+
+// --- Strips of a big picture ---------------------------------------------------------
+
+// A big picture is filtered in strips of rows, in place, on the picture's
+// threads. Each filter must give exactly the pixels its plain whole-picture
+// OpenCV call gives, kept here as the reference: strip edges, the saved
+// rows around them and the picture's own edges all show in the pixels.
+namespace whole {
+
+cv::Mat Kernel(std::initializer_list<float> weights, float divisor = 1.0f) {
+  cv::Mat kernel(3, 3, CV_32F);
+  std::copy(weights.begin(), weights.end(), kernel.ptr<float>());
+  return kernel / divisor;
+}
+
+void Opaque(cv::Mat& m) { cv::bitwise_or(m, cv::Scalar(0, 0, 0, 255), m); }
+
+void Convolve(cv::Mat& m, const cv::Mat& kernel) {
+  cv::filter2D(m, m, -1, kernel, cv::Point(-1, -1), 0.0, cv::BORDER_REPLICATE);
+  Opaque(m);
+}
+
+void ConvolveAbsolute(cv::Mat& m, double scale) {
+  cv::Mat response;
+  cv::filter2D(m, response, CV_16S, Kernel({-1, -1, -1, -1, 8, -1, -1, -1, -1}), cv::Point(-1, -1), 0.0,
+               cv::BORDER_REPLICATE);
+  cv::convertScaleAbs(response, m, scale);
+  Opaque(m);
+}
+
+void Reduced(cv::Mat& m, int factor, const std::function<void(cv::Mat&, cv::Size)>& blur) {
+  const cv::Size size((m.cols + factor - 1) / factor, (m.rows + factor - 1) / factor);
+  cv::Mat reduced;
+  cv::resize(m, reduced, size, 0, 0, cv::INTER_AREA);
+  blur(reduced, size);
+  cv::resize(reduced, m, m.size(), 0, 0, cv::INTER_LINEAR);
+}
+
+void Gaussian(cv::Mat& m, int value) {
+  const double sigma = std::min(value, 8 * std::max(m.cols, m.rows)) / 2.0;
+  if (sigma <= 3.0) {
+    cv::GaussianBlur(m, m, cv::Size(), sigma, sigma, cv::BORDER_REFLECT);
+  } else {
+    const int factor = std::max(2, static_cast<int>(sigma / 3.0));
+    Reduced(m, factor, [&](cv::Mat& r, cv::Size size) {
+      const auto s = [sigma](double scale) {
+        return std::sqrt(std::max(0.25, (sigma / scale) * (sigma / scale) - 0.25));
+      };
+      cv::GaussianBlur(r, r, cv::Size(), s(static_cast<double>(m.cols) / size.width),
+                       s(static_cast<double>(m.rows) / size.height), cv::BORDER_REFLECT);
+    });
+  }
+  Opaque(m);
+}
+
+void Box(cv::Mat& m, int value) {
+  const int radius = std::min(value, std::max(m.cols, m.rows));
+  if (radius <= 100) {
+    cv::blur(m, m, cv::Size(2 * radius + 1, 2 * radius + 1), cv::Point(-1, -1), cv::BORDER_REFLECT);
+    return;
+  }
+  const int factor = (2 * radius + 99) / 100;
+  Reduced(m, factor, [&](cv::Mat& r, cv::Size size) {
+    const auto s = [radius](int full, int part) {
+      return std::max(1, static_cast<int>(std::lround(static_cast<double>(radius) * part / full)));
+    };
+    const int rx = s(m.cols, size.width), ry = s(m.rows, size.height);
+    cv::blur(r, r, cv::Size(2 * rx + 1, 2 * ry + 1), cv::Point(-1, -1), cv::BORDER_REFLECT);
+  });
+}
+
+}  // namespace whole
+
+struct StripCase {
+  std::string name;
+  std::function<void(Image&)> apply;
+  std::function<void(cv::Mat&)> reference;
+};
+void PrintTo(const StripCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<StripCase> StripCases() {
+  using whole::Kernel;
+  const auto sharpen = [](double a) {
+    cv::Mat identity = cv::Mat::zeros(3, 3, CV_32F);
+    identity.at<float>(1, 1) = 1.0f;
+    return identity * (1.0 + a) - Kernel({1, 2, 1, 2, 4, 2, 1, 2, 1}, 16.0f) * a;
+  };
+  std::vector<StripCase> cases = {
+      {"EnhanceDetail", [](Image& i) { i.EnhanceDetail(); },
+       [](cv::Mat& m) {
+         whole::Convolve(m, Kernel({-1, -1, -1, -1, 16, -1, -1, -1, -1}, 8.0f));
+       }},
+      {"EnhanceFocus", [](Image& i) { i.EnhanceFocus(); },
+       [](cv::Mat& m) {
+         whole::Convolve(m, Kernel({0, -1, 0, -1, 5, -1, 0, -1, 0}));
+       }},
+      {"Sharpen_255", [](Image& i) { i.Sharpen(255); },
+       [sharpen](cv::Mat& m) { whole::Convolve(m, sharpen(2.55)); }},
+      {"EdgeDetectLight", [](Image& i) { i.EdgeDetectLight(); },
+       [](cv::Mat& m) {
+         whole::Convolve(m, Kernel({0, -1, 0, -1, 4, -1, 0, -1, 0}));
+       }},
+      {"EdgeDetectMedium", [](Image& i) { i.EdgeDetectMedium(); },
+       [](cv::Mat& m) { whole::ConvolveAbsolute(m, 1.0); }},
+      {"EdgeDetectHeavy", [](Image& i) { i.EdgeDetectHeavy(); },
+       [](cv::Mat& m) { whole::ConvolveAbsolute(m, 3.0); }},
+      {"EmbossMore", [](Image& i) { i.EmbossMore(); },
+       [](cv::Mat& m) {
+         whole::Convolve(m, Kernel({-2, -1, 0, -1, 1, 1, 0, 1, 2}));
+       }},
+      {"FocusRestoration", [](Image& i) { i.FocusRestoration(); },
+       [](cv::Mat& m) {
+         cv::Mat soft;
+         cv::GaussianBlur(m, soft, cv::Size(), 2.0, 2.0, cv::BORDER_REPLICATE);
+         cv::addWeighted(m, 2.5, soft, -1.5, 0.0, m);
+         whole::Opaque(m);
+       }},
+      {"Equalize", [](Image& i) { i.Equalize(); },
+       [](cv::Mat& m) {
+         std::vector<cv::Mat> planes;
+         cv::split(m, planes);
+         for (int c = 0; c < 3; ++c) cv::equalizeHist(planes[c], planes[c]);
+         planes[3].setTo(255);
+         cv::merge(planes, m);
+       }},
+      {"EqualizeOnLuminance", [](Image& i) { i.EqualizeOnLuminance(); },
+       [](cv::Mat& m) {
+         cv::Mat ycrcb, luma;
+         cv::cvtColor(m, ycrcb, cv::COLOR_BGR2YCrCb);
+         cv::extractChannel(ycrcb, luma, 0);
+         cv::equalizeHist(luma, luma);
+         cv::insertChannel(luma, ycrcb, 0);
+         cv::cvtColor(ycrcb, m, cv::COLOR_YCrCb2BGR, 4);
+       }},
+      {"Sepia", [](Image& i) { i.Sepia(40, Rgb(255, 200, 120)); },
+       [](cv::Mat& m) {
+         cv::Mat grey, lut(1, 256, CV_8UC4);
+         for (int i = 0; i < 256; ++i) {
+           const auto tone = [i](int c) { return cv::saturate_cast<std::uint8_t>((i + 40) * c / 255.0); };
+           lut.at<cv::Vec4b>(i) = cv::Vec4b(tone(120), tone(200), tone(255), 255);
+         }
+         cv::cvtColor(m, grey, cv::COLOR_BGRA2GRAY);
+         cv::cvtColor(grey, m, cv::COLOR_GRAY2BGRA);
+         cv::LUT(m, lut, m);
+       }},
+      {"hue_77", [](Image& i) { i.hue(77); },
+       [](cv::Mat& m) {
+         cv::Mat hsv, lut(1, 256, CV_8UC3);
+         for (int i = 0; i < 256; ++i) {
+           const auto same = static_cast<std::uint8_t>(i);
+           lut.at<cv::Vec3b>(i) = cv::Vec3b(static_cast<std::uint8_t>((i + 77) & 0xFF), same, same);
+         }
+         cv::cvtColor(m, hsv, cv::COLOR_BGR2HSV_FULL);
+         cv::LUT(hsv, lut, hsv);
+         cv::cvtColor(hsv, m, cv::COLOR_HSV2BGR_FULL, 4);
+       }},
+  };
+  // Direct and reduced blurs; Blur 100 reads 100 rows either side.
+  for (const int v : {1, 6, 7, 14, 37, 100}) {
+    cases.push_back({"GaussianBlur_" + std::to_string(v), [v](Image& i) { i.GaussianBlur(v); },
+                     [v](cv::Mat& m) { whole::Gaussian(m, v); }});
+  }
+  for (const int v : {1, 5, 100, 150}) {
+    cases.push_back(
+        {"Blur_" + std::to_string(v), [v](Image& i) { i.Blur(v); }, [v](cv::Mat& m) { whole::Box(m, v); }});
+  }
+  return cases;
+}
+
+// Pictures written straight into the bitmap: detail everywhere (so a row
+// taken from the wrong place shows), a few flat levels (histograms with
+// gaps), one flat colour.
+Image BigPicture(int width, int height, int kind) {
+  Image image;
+  image.CreateBitmap(width, height, 0);
+  cv::Mat m = WrapPixels(WorkingImage(image));
+  if (kind == 0) {
+    cv::RNG rng(static_cast<std::uint64_t>(width) * 31 + height);
+    rng.fill(m, cv::RNG::UNIFORM, 0, 256);
+    for (int y = 0; y < m.rows; ++y) {
+      auto* row = m.ptr<cv::Vec4b>(y);
+      for (int x = 0; x < m.cols; ++x) row[x][0] = static_cast<std::uint8_t>((x / 7 + y * 3) % 256);
+    }
+  } else if (kind == 1) {
+    for (int y = 0; y < m.rows; ++y) {
+      auto* row = m.ptr<cv::Vec4b>(y);
+      for (int x = 0; x < m.cols; ++x) {
+        const auto level = static_cast<std::uint8_t>(40 + 50 * ((x / 13 + y / 11) % 3));
+        row[x] = cv::Vec4b(level, static_cast<std::uint8_t>(255 - level), 90, 255);
+      }
+    }
+  } else {
+    m.setTo(cv::Scalar(30, 140, 220, 255));
+  }
+  cv::bitwise_or(m, cv::Scalar(0, 0, 0, 255), m);
+  return image;
+}
+
+class StripTest : public testing::TestWithParam<StripCase> {};
+
+TEST_P(StripTest, GivesTheWholePictureCallsPixels) {
+  // Small pictures, a square above the strip threshold, an odd one, and a
+  // wide one whose bands are shorter than the widest blur's reach.
+  const std::array<int, 3> shapes[] = {{1, 1, 0},      {37, 21, 0},     {64, 48, 1},    {1031, 1033, 0},
+                                       {1283, 819, 1}, {1100, 1000, 2}, {17011, 62, 0}, {2053, 2049, 1}};
+  for (const auto& [w, h, kind] : shapes) {
+    const Image original = BigPicture(w, h, kind);
+    cv::Mat expected = WrapConstPixels(ToQImage(original.GetPicture())).clone();
+    GetParam().reference(expected);
+    for (const int threads : {1, 2, 3}) {
+      SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + ", kind " + std::to_string(kind) + ", " +
+                   std::to_string(threads) + " threads");
+      Image image;
+      image.AssignPicture(original.GetPicture());
+      SetPictureThreads(threads);
+      GetParam().apply(image);
+      SetPictureThreads(ProcessorCount());
+      cv::Mat got = WrapPixels(WorkingImage(image)), difference;
+      cv::absdiff(got, expected, difference);
+      std::vector<cv::Point> bad;
+      cv::findNonZero(difference.reshape(1), bad);
+      ASSERT_TRUE(bad.empty()) << bad.size() << " bytes differ, the first at pixel (" << bad[0].x / 4 << ", "
+                               << bad[0].y << ")";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, StripTest, testing::ValuesIn(StripCases()),
+                         [](const testing::TestParamInfo<StripCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace pictovance
