@@ -138,11 +138,13 @@ void DotPainter::PaintBand(Band& band) const {
       const int first = std::max(reach.first, tileTop - kReachUp);
       const int last = std::min(reach.last, tileBottom - 1 + kReachDown);
       if (first > last) continue;
+      const Run& run = m_inWork[k];
       // The columns of a round mostly follow one another: the next line of
       // pixels to the right is fetched while this run is painted.
-      band.tiles[t].PrefetchColumn(m_inWork[k].i + kPrefetchColumns, first - tileTop - 1, last - tileTop + 2);
-      PaintInTile(m_inWork[k], band.tiles[t], tileTop, first, last,
-                  band.widths.data() + reach.widths + (first - reach.first));
+      band.tiles[t].PrefetchColumn(run.i + kPrefetchColumns, first - tileTop - 1, last - tileTop + 2);
+      const std::uint8_t* widths =
+          run.pen.ThickPen ? band.widths.data() + reach.widths + (first - reach.first) : nullptr;
+      PaintInTile(run, band.tiles[t], tileTop, first, last, widths);
     }
   }
 }
