@@ -169,12 +169,9 @@ QImage MapToPalette(const QImage& source, const QVector<QRgb>& palette, bool dit
     // finds it).
     uchar* const indices = result.bits();
     const qsizetype stride = result.bytesPerLine();
-    const int bands =
-        std::int64_t{width} * height >= kParallelIndexPixels ? std::min(PictureThreads(), height) : 1;
-    RunInParallel(bands, bands, [&](int band) {
+    const int bands = std::int64_t{width} * height >= kParallelIndexPixels ? PictureThreads() : 1;
+    ForEachRowBand(height, bands, [&](int, int top, int bottom) {
       NearestColour nearest(palette);
-      const int top = static_cast<int>(std::int64_t{height} * band / bands);
-      const int bottom = static_cast<int>(std::int64_t{height} * (band + 1) / bands);
       QRgb last = 0;  // never an opaque pixel
       std::uint8_t lastIndex = 0;
       for (int y = top; y < bottom; ++y) {
@@ -255,16 +252,11 @@ class ExactColourTable {
 bool IndexExactColours(const QImage& source, int maxColours, QImage& result) {
   const int width = source.width(), height = source.height();
   const int bands = std::int64_t{width} * height >= kParallelIndexPixels ? std::min(PictureThreads(), height) : 1;
-  const auto rowsOf = [height, bands](int band) {
-    return std::pair{static_cast<int>(std::int64_t{height} * band / bands),
-                     static_cast<int>(std::int64_t{height} * (band + 1) / bands)};
-  };
   std::vector<std::vector<QRgb>> found(static_cast<std::size_t>(bands));
   std::atomic<bool> tooMany{false};
-  RunInParallel(bands, bands, [&](int band) {
+  ForEachRowBand(height, bands, [&](int band, int top, int bottom) {
     ExactColourTable seen;
     std::vector<QRgb>& order = found[static_cast<std::size_t>(band)];
-    const auto [top, bottom] = rowsOf(band);
     QRgb last = 0;  // never an opaque pixel
     for (int y = top; y < bottom && !tooMany.load(std::memory_order_relaxed); ++y) {
       const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
@@ -298,8 +290,7 @@ bool IndexExactColours(const QImage& source, int maxColours, QImage& result) {
   result = NewPaletteImage(width, height);
   uchar* const indices = result.bits();
   const qsizetype stride = result.bytesPerLine();
-  RunInParallel(bands, bands, [&](int band) {
-    const auto [top, bottom] = rowsOf(band);
+  ForEachRowBand(height, bands, [&](int, int top, int bottom) {
     for (int y = top; y < bottom; ++y) {
       const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
       std::uint8_t* out = indices + stride * y;

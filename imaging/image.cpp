@@ -208,10 +208,7 @@ QImage ToWorkingFormat(const QImage& image) noexcept {
     const auto* table = reinterpret_cast<const std::uint32_t*>(colours.constBits());
     uchar* const bits = out.bits();
     const qsizetype stride = out.bytesPerLine();
-    const int bands = std::min(PictureThreads(), height);
-    RunInParallel(bands, bands, [&](int band) {
-      const int top = static_cast<int>(std::int64_t{height} * band / bands);
-      const int bottom = static_cast<int>(std::int64_t{height} * (band + 1) / bands);
+    ForEachRowBand(height, PictureThreads(), [&](int, int top, int bottom) {
       for (int y = top; y < bottom; ++y) {
         const uchar* in = image.constScanLine(y);
         auto* row = reinterpret_cast<std::uint32_t*>(bits + stride * y);
@@ -252,13 +249,10 @@ void Image::CreateBitmap(int width, int height, Colour colour) {
   // A big bitmap is filled in bands, one a picture thread: its pages are
   // first touched, and cleared by the system, on every core.
   const std::uint32_t pixel = PixelOf(colour);
-  const int bands =
-      std::int64_t{image.width()} * image.height() >= kParallelFillPixels ? std::min(PictureThreads(), height) : 1;
+  const int bands = std::int64_t{image.width()} * image.height() >= kParallelFillPixels ? PictureThreads() : 1;
   uchar* const bits = image.bits();
   const qsizetype stride = image.bytesPerLine();
-  RunInParallel(bands, bands, [&](int band) {
-    const int top = static_cast<int>(std::int64_t{height} * band / bands);
-    const int bottom = static_cast<int>(std::int64_t{height} * (band + 1) / bands);
+  ForEachRowBand(height, bands, [&](int, int top, int bottom) {
     for (int y = top; y < bottom; ++y) {
       auto* row = reinterpret_cast<std::uint32_t*>(bits + stride * y);
       std::fill(row, row + width, pixel);
@@ -430,12 +424,10 @@ void Image::DrawFullHeightLines(const std::vector<int>& xs, const std::vector<Co
     if (left <= right) spans.push_back({static_cast<int>(left), static_cast<int>(right), ToPixel(colours[k])});
   }
   const int height = m_height;
-  const int bands = std::int64_t{m_width} * height >= kParallelFillPixels ? std::min(PictureThreads(), height) : 1;
+  const int bands = std::int64_t{m_width} * height >= kParallelFillPixels ? PictureThreads() : 1;
   std::uint32_t* const bits = m_writeBits;
   const std::ptrdiff_t stride = m_stride;
-  RunInParallel(bands, bands, [&](int band) {
-    const int top = static_cast<int>(std::int64_t{height} * band / bands);
-    const int bottom = static_cast<int>(std::int64_t{height} * (band + 1) / bands);
+  ForEachRowBand(height, bands, [&](int, int top, int bottom) {
     for (int y = top; y < bottom; ++y) {
       std::uint32_t* row = bits + y * stride;
       for (const Span& span : spans) std::fill(row + span.left, row + span.right + 1, span.pixel);

@@ -248,9 +248,7 @@ std::optional<ColourTable> FewColours(const QImage& image, int threads) {
   const int bands = pixels < kParallelCountPixels ? 1 : std::min(threads, height);
   std::vector<ColourTable> tables(static_cast<std::size_t>(bands));
   std::atomic<bool> tooMany{false};
-  RunInParallel(bands, bands, [&](int band) {
-    const int top = static_cast<int>(std::int64_t{height} * band / bands);
-    const int bottom = static_cast<int>(std::int64_t{height} * (band + 1) / bands);
+  ForEachRowBand(height, bands, [&](int band, int top, int bottom) {
     if (!tables[static_cast<std::size_t>(band)].AddRows(image, top, bottom, tooMany)) tooMany = true;
   });
   if (tooMany) return std::nullopt;

@@ -64,4 +64,13 @@ void RunInParallel(int count, int threads, const std::function<void(int)>& task)
   if (failure) std::rethrow_exception(failure);
 }
 
+void ForEachRowBand(int height, int bands, const std::function<void(int, int, int)>& task) {
+  if (height <= 0) return;
+  bands = std::clamp(bands, 1, height);
+  RunInParallel(bands, bands, [&](int band) {
+    task(band, static_cast<int>(std::int64_t{height} * band / bands),
+         static_cast<int>(std::int64_t{height} * (band + 1) / bands));
+  });
+}
+
 }  // namespace pictovance

@@ -34,4 +34,9 @@ void SetPictureThreads(int threads);
 // every thread has stopped; indices not yet begun are then skipped.
 void RunInParallel(int count, int threads, const std::function<void(int)>& task);
 
+// Cuts rows 0 .. height - 1 into bands (1 to height of them) of about
+// equal height and runs task(band, top, bottom) for each, rows top ..
+// bottom - 1, one band a thread, as RunInParallel does. No rows, no task.
+void ForEachRowBand(int height, int bands, const std::function<void(int, int, int)>& task);
+
 }  // namespace pictovance
