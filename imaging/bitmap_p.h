@@ -41,6 +41,13 @@ QImage NewWorkingImage(int width, int height);
 // image when the memory cannot be had.
 QImage ToWorkingFormat(const QImage& image) noexcept;
 
+// Makes image a working bitmap, the pixels those of ToWorkingFormat. A
+// palette bitmap that alone holds rows with a working pixel's room for
+// each index (one reduced in place) turns back in the same memory, each
+// row from its right end, so every index is read before a pixel is
+// written over it. False, image unchanged, when the memory cannot be had.
+bool MakeWorkingFormat(QImage& image) noexcept;
+
 // The working bitmap of image, converting a palette bitmap first, detached
 // from any Picture that shares it.
 QImage& WorkingImage(Image& image);

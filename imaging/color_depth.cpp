@@ -22,7 +22,9 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <new>
 #include <string>
 #include <vector>
@@ -82,6 +84,9 @@ class NearestColour {
       m_blue.push_back(qBlue(entry));
     }
     m_cellStart.fill(-1);
+    // Every cell holding every entry: room reserved once, so that a look-up
+    // never allocates (pixels reduced in place are past taking back).
+    m_candidates.reserve(static_cast<std::size_t>(kCells) * m_red.size());
   }
 
   int Find(int r, int g, int b) {
@@ -159,64 +164,93 @@ class NearestColour {
 // Pictures from this many pixels on are indexed on every picture thread.
 constexpr std::int64_t kParallelIndexPixels = std::int64_t{1} << 22;
 
-QImage MapToPalette(const QImage& source, const QVector<QRgb>& palette, bool dither) {
+// Where a reduction writes its indices: row y's width bytes at
+// bits + stride * y. They may be the first bytes of the source's own row y
+// (a picture reduced in place): a row is read from its left end and index
+// x written only once pixel x (at byte 4x) and the pixels before it are
+// read, so no pixel is written over before it is read. Dithering walks
+// every other row from its right end and reads such a row from a copy.
+struct IndexRows {
+  uchar* bits;
+  qsizetype stride;
+  std::uint8_t* Row(int y) const { return bits + stride * y; }
+};
+
+// A reduction ready to write: its palette, and the writing of every
+// pixel's index, which allocates nothing and cannot fail.
+struct Reduction {
+  QVector<QRgb> palette;
+  std::function<void(const IndexRows&)> write;
+};
+
+Reduction MapToPalette(const QImage& source, const QVector<QRgb>& palette, bool dither) {
   const int width = source.width(), height = source.height();
-  QImage result = NewPaletteImage(width, height);
-  result.setColorTable(palette);
   if (!dither) {
     // Each pixel on its own: bands of rows on every picture thread, each
     // with its own look-up cells (the nearest colour is the same whoever
     // finds it).
-    uchar* const indices = result.bits();
-    const qsizetype stride = result.bytesPerLine();
     const int bands = std::int64_t{width} * height >= kParallelIndexPixels ? PictureThreads() : 1;
-    ForEachRowBand(height, bands, [&](int, int top, int bottom) {
-      NearestColour nearest(palette);
-      QRgb last = 0;  // never an opaque pixel
-      std::uint8_t lastIndex = 0;
-      for (int y = top; y < bottom; ++y) {
-        const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
-        std::uint8_t* out = indices + stride * y;
-        for (int x = 0; x < width; ++x) {
-          if (in[x] != last) {
-            last = in[x];
-            lastIndex = static_cast<std::uint8_t>(nearest.Find(qRed(last), qGreen(last), qBlue(last)));
-          }
-          out[x] = lastIndex;
-        }
-      }
-    });
-    return result;
+    std::vector<NearestColour> finders(static_cast<std::size_t>(std::clamp(bands, 1, height)),
+                                       NearestColour(palette));
+    return {palette, [&source, width, height, finders = std::move(finders)](const IndexRows& out) mutable {
+              ForEachRowBand(height, static_cast<int>(finders.size()), [&](int band, int top, int bottom) {
+                NearestColour& nearest = finders[static_cast<std::size_t>(band)];
+                QRgb last = 0;  // never an opaque pixel
+                std::uint8_t lastIndex = 0;
+                for (int y = top; y < bottom; ++y) {
+                  const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+                  std::uint8_t* indices = out.Row(y);
+                  for (int x = 0; x < width; ++x) {
+                    if (in[x] != last) {
+                      last = in[x];
+                      lastIndex = static_cast<std::uint8_t>(nearest.Find(qRed(last), qGreen(last), qBlue(last)));
+                    }
+                    indices[x] = lastIndex;
+                  }
+                }
+              });
+            }};
   }
-  NearestColour nearest(palette);
   // Floyd-Steinberg, serpentine. Errors are kept in sixteenths; each row
   // has a guard cell at either end so the spreading needs no checks.
-  std::vector<int> current(3 * (static_cast<std::size_t>(width) + 2), 0), next(current.size(), 0);
-  for (int y = 0; y < height; ++y) {
-    const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
-    std::uint8_t* out = result.scanLine(y);
-    const bool forward = y % 2 == 0;
-    const int step = forward ? 3 : -3;
-    for (int i = 0; i < width; ++i) {
-      const int x = forward ? i : width - 1 - i;
-      const int at = 3 * (x + 1);
-      const int r = std::clamp(qRed(in[x]) + ((current[at] + 8) >> 4), 0, 255);
-      const int g = std::clamp(qGreen(in[x]) + ((current[at + 1] + 8) >> 4), 0, 255);
-      const int b = std::clamp(qBlue(in[x]) + ((current[at + 2] + 8) >> 4), 0, 255);
-      const int index = nearest.Find(r, g, b);
-      out[x] = static_cast<std::uint8_t>(index);
-      const int error[3] = {r - nearest.Red(index), g - nearest.Green(index), b - nearest.Blue(index)};
-      for (int c = 0; c < 3; ++c) {
-        current[at + step + c] += error[c] * 7;
-        next[at - step + c] += error[c] * 3;
-        next[at + c] += error[c] * 5;
-        next[at + step + c] += error[c];
-      }
-    }
-    std::swap(current, next);
-    std::fill(next.begin(), next.end(), 0);
-  }
-  return result;
+  struct State {
+    NearestColour nearest;
+    std::vector<int> current, next;
+    std::vector<QRgb> row;
+  };
+  auto state = std::make_shared<State>(State{NearestColour(palette),
+                                             std::vector<int>(3 * (static_cast<std::size_t>(width) + 2), 0),
+                                             std::vector<int>(3 * (static_cast<std::size_t>(width) + 2), 0),
+                                             std::vector<QRgb>(static_cast<std::size_t>(width))});
+  return {palette, [&source, width, height, state](const IndexRows& out) {
+            auto& [nearest, current, next, row] = *state;
+            for (int y = 0; y < height; ++y) {
+              const auto* line = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+              std::copy(line, line + width, row.begin());
+              const QRgb* in = row.data();
+              std::uint8_t* indices = out.Row(y);
+              const bool forward = y % 2 == 0;
+              const int step = forward ? 3 : -3;
+              for (int i = 0; i < width; ++i) {
+                const int x = forward ? i : width - 1 - i;
+                const int at = 3 * (x + 1);
+                const int r = std::clamp(qRed(in[x]) + ((current[at] + 8) >> 4), 0, 255);
+                const int g = std::clamp(qGreen(in[x]) + ((current[at + 1] + 8) >> 4), 0, 255);
+                const int b = std::clamp(qBlue(in[x]) + ((current[at + 2] + 8) >> 4), 0, 255);
+                const int index = nearest.Find(r, g, b);
+                indices[x] = static_cast<std::uint8_t>(index);
+                const int error[3] = {r - nearest.Red(index), g - nearest.Green(index), b - nearest.Blue(index)};
+                for (int c = 0; c < 3; ++c) {
+                  current[at + step + c] += error[c] * 7;
+                  next[at - step + c] += error[c] * 3;
+                  next[at + c] += error[c] * 5;
+                  next[at + step + c] += error[c];
+                }
+              }
+              std::swap(current, next);
+              std::fill(next.begin(), next.end(), 0);
+            }
+          }};
 }
 
 // --- Pictures that already fit -----------------------------------------------------------
@@ -245,11 +279,11 @@ class ExactColourTable {
   std::array<std::uint8_t, kSlots> m_indices{};
 };
 
-// Indexes source by its own colours when it has at most maxColours of them,
-// in the order a scan row by row first meets them; false (and result
-// unspecified) when it has more. Bands of rows find their colours in
+// The palette of source's own colours when it has at most maxColours of
+// them, in the order a scan row by row first meets them, and the indexing
+// by it; nothing when it has more. Bands of rows find their colours in
 // parallel, are joined in order, and are then indexed in parallel.
-bool IndexExactColours(const QImage& source, int maxColours, QImage& result) {
+std::optional<Reduction> IndexExactColours(const QImage& source, int maxColours) {
   const int width = source.width(), height = source.height();
   const int bands = std::int64_t{width} * height >= kParallelIndexPixels ? std::min(PictureThreads(), height) : 1;
   std::vector<std::vector<QRgb>> found(static_cast<std::size_t>(bands));
@@ -274,7 +308,7 @@ bool IndexExactColours(const QImage& source, int maxColours, QImage& result) {
       }
     }
   });
-  if (tooMany) return false;
+  if (tooMany) return std::nullopt;
   ExactColourTable colours;
   QVector<QRgb> palette;
   palette.reserve(maxColours);
@@ -282,32 +316,30 @@ bool IndexExactColours(const QImage& source, int maxColours, QImage& result) {
     for (const QRgb pixel : order) {
       const std::uint32_t slot = colours.SlotOf(pixel);
       if (colours.Holds(slot)) continue;
-      if (palette.size() == maxColours) return false;
+      if (palette.size() == maxColours) return std::nullopt;
       colours.Put(slot, pixel, static_cast<std::uint8_t>(palette.size()));
       palette.push_back(pixel);
     }
   }
-  result = NewPaletteImage(width, height);
-  uchar* const indices = result.bits();
-  const qsizetype stride = result.bytesPerLine();
-  ForEachRowBand(height, bands, [&](int, int top, int bottom) {
-    for (int y = top; y < bottom; ++y) {
-      const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
-      std::uint8_t* out = indices + stride * y;
-      QRgb last = in[0];
-      std::uint8_t lastIndex = colours.IndexAt(colours.SlotOf(last | 0xFF000000u));
-      for (int x = 0; x < width;) {
-        const int end = RunEnd(in, x, width, last);
-        std::fill(out + x, out + end, lastIndex);
-        if (end == width) break;
-        last = in[end];
-        lastIndex = colours.IndexAt(colours.SlotOf(last | 0xFF000000u));
-        x = end;
-      }
-    }
-  });
-  result.setColorTable(palette);
-  return true;
+  return Reduction{palette, [&source, width, height, bands, colours](const IndexRows& out) {
+                    ForEachRowBand(height, bands, [&](int, int top, int bottom) {
+                      for (int y = top; y < bottom; ++y) {
+                        const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+                        std::uint8_t* indices = out.Row(y);
+                        QRgb last = in[0];
+                        std::uint8_t lastIndex = colours.IndexAt(colours.SlotOf(last | 0xFF000000u));
+                        for (int x = 0; x < width;) {
+                          const int end = RunEnd(in, x, width, last);
+                          // Pixel end is read after this, but its bytes lie past index end - 1.
+                          std::fill(indices + x, indices + end, lastIndex);
+                          if (end == width) break;
+                          last = in[end];
+                          lastIndex = colours.IndexAt(colours.SlotOf(last | 0xFF000000u));
+                          x = end;
+                        }
+                      }
+                    });
+                  }};
 }
 
 // --- Adaptive palettes (libimagequant) ------------------------------------------------
@@ -405,11 +437,39 @@ QVector<QRgb> AdaptivePalette(const QImage& source, int maxColours) {
   return palette;
 }
 
-QImage ReduceColours(const QImage& source, int maxColours, bool dither) {
+Reduction PlanReduction(const QImage& source, int maxColours, bool dither) {
   if (maxColours == kCubeColours) return MapToPalette(source, CubePalette(), dither);
-  QImage exact;
-  if (IndexExactColours(source, maxColours, exact)) return exact;
+  if (std::optional<Reduction> exact = IndexExactColours(source, maxColours)) return std::move(*exact);
   return MapToPalette(source, AdaptivePalette(source, maxColours), dither);
+}
+
+void DeleteImage(void* image) { delete static_cast<QImage*>(image); }
+
+// The palette bitmap of a working bitmap, its colours reduced. When no
+// other image shares working's pixels, the indices are written over them
+// (working then holds indices, and must be let go at once): the palette
+// bitmap keeps working's rows and memory, a pixel's room for each index,
+// so a big picture never holds a second bitmap. Otherwise they go into a
+// new palette bitmap. Everything that may fail comes before the first
+// index is written.
+QImage ReduceColours(const QImage& working, int maxColours, bool dither) {
+  const Reduction reduction = PlanReduction(working, maxColours, dither);
+  const int width = working.width(), height = working.height();
+  QImage result;
+  if (working.isDetached()) {
+    auto keep = std::make_unique<QImage>(working);
+    result = QImage(const_cast<uchar*>(working.constBits()), width, height, working.bytesPerLine(),
+                    QImage::Format_Indexed8, DeleteImage, keep.get());
+    if (result.isNull()) ThrowOutOfMemory(width, height);
+    keep.release();  // result's to delete now
+  } else {
+    result = NewPaletteImage(width, height);
+  }
+  result.setColorTable(reduction.palette);
+  uchar* const bits = result.bits();  // result alone holds its view: no copy
+  if (bits == nullptr) ThrowOutOfMemory(width, height);
+  reduction.write({bits, result.bytesPerLine()});
+  return result;
 }
 
 }  // namespace
@@ -419,24 +479,26 @@ void Image::ChangeColorDepth(std::int32_t count, std::int32_t kind, std::int32_t
     case 0:
     case kKindWorking:
       if (BitmapType() == kKindPalette) {
-        QImage converted = ToWorkingFormat(m_bitmap->image);
-        if (converted.isNull())
+        if (!MakeWorkingFormat(m_bitmap->image))
           throw ImageError(kErrorOutOfMemory, "Not enough memory to convert the picture");
-        m_bitmap->image = std::move(converted);
         RefreshCache();
       }
       return;
     case kKindPalette: {
       const QImage& current = m_bitmap->image;
       if (current.isNull()) return;
-      const QImage source =
-          current.format() == QImage::Format_RGB32 ? current : current.convertToFormat(QImage::Format_RGB32);
-      if (source.isNull()) ThrowOutOfMemory(current.width(), current.height());
+      const int colours = std::clamp(count, 2, 256);
       QImage reduced;
       try {
-        reduced = ReduceColours(source, std::clamp(count, 2, 256), dither != 0);
+        if (current.format() == QImage::Format_RGB32) {
+          reduced = ReduceColours(current, colours, dither != 0);
+        } else {
+          const QImage source = current.convertToFormat(QImage::Format_RGB32);
+          if (source.isNull()) ThrowOutOfMemory(current.width(), current.height());
+          reduced = ReduceColours(source, colours, dither != 0);
+        }
       } catch (const std::bad_alloc&) {
-        ThrowOutOfMemory(source.width(), source.height());
+        ThrowOutOfMemory(current.width(), current.height());
       }
       m_bitmap->image = std::move(reduced);
       RefreshCache();

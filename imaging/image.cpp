@@ -6,6 +6,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <memory>
 #if defined(__x86_64__) || defined(__SSE2__)
 #include <immintrin.h>
 #endif
@@ -94,11 +95,7 @@ void Image::RefreshCache() noexcept {
 bool Image::PrepareForWriting() noexcept {
   QImage& image = m_bitmap->image;
   if (image.isNull()) return false;
-  if (image.format() != QImage::Format_RGB32) {
-    QImage converted = ToWorkingFormat(image);
-    if (converted.isNull()) return false;  // out of memory: the dot is dropped
-    image = std::move(converted);
-  }
+  if (!MakeWorkingFormat(image)) return false;  // out of memory: the dot is dropped
   if (image.bits() == nullptr) return false;  // detaching failed for lack of memory
   RefreshCache();
   return m_writeBits != nullptr;
@@ -190,18 +187,31 @@ QImage NewWorkingImage(int width, int height) {
   return image;
 }
 
+namespace {
+
+void DeleteImage(void* image) { delete static_cast<QImage*>(image); }
+
+// What Qt's conversion makes of each of the 256 indices of palette
+// bitmap's colour table, as working pixels; a null image when the memory
+// cannot be had.
+QImage WorkingColours(const QImage& palette) {
+  QImage indices(256, 1, QImage::Format_Indexed8);
+  if (indices.isNull()) return QImage();
+  indices.setColorTable(palette.colorTable());
+  for (int k = 0; k < 256; ++k) indices.bits()[k] = static_cast<uchar>(k);
+  return indices.convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace
+
 QImage ToWorkingFormat(const QImage& image) noexcept {
   try {
     const int width = image.width(), height = image.height();
     if (image.format() != QImage::Format_Indexed8 || std::int64_t{width} * height < kParallelFillPixels) {
       return image.convertToFormat(QImage::Format_RGB32);
     }
-    // What Qt makes of each of the 256 indices, then that table row by row.
-    QImage indices(256, 1, QImage::Format_Indexed8);
-    if (indices.isNull()) return QImage();
-    indices.setColorTable(image.colorTable());
-    for (int k = 0; k < 256; ++k) indices.bits()[k] = static_cast<uchar>(k);
-    const QImage colours = indices.convertToFormat(QImage::Format_RGB32);
+    // That table row by row.
+    const QImage colours = WorkingColours(image);
     QImage out(width, height, QImage::Format_RGB32);
     if (colours.isNull() || out.isNull()) return QImage();
     AskForLargePages(out.bits(), static_cast<std::size_t>(out.sizeInBytes()));
@@ -218,6 +228,43 @@ QImage ToWorkingFormat(const QImage& image) noexcept {
     return out;
   } catch (const std::exception&) {
     return QImage();
+  }
+}
+
+bool MakeWorkingFormat(QImage& image) noexcept {
+  if (image.format() == QImage::Format_RGB32) return true;
+  const int width = image.width(), height = image.height();
+  const bool roomy = image.format() == QImage::Format_Indexed8 && image.isDetached() &&
+                     image.bytesPerLine() >= std::int64_t{4} * width;
+  if (!roomy) {
+    QImage converted = ToWorkingFormat(image);
+    if (converted.isNull()) return false;
+    image = std::move(converted);
+    return true;
+  }
+  try {
+    const QImage colours = WorkingColours(image);
+    if (colours.isNull()) return false;
+    const auto* table = reinterpret_cast<const std::uint32_t*>(colours.constBits());
+    auto keep = std::make_unique<QImage>(image);
+    uchar* const bits = const_cast<uchar*>(image.constBits());
+    const qsizetype stride = image.bytesPerLine();
+    QImage working(bits, width, height, stride, QImage::Format_RGB32, DeleteImage, keep.get());
+    if (working.isNull()) return false;
+    keep.release();  // working's to delete now
+    // From here nothing allocates but the threads, which may only be fewer.
+    const int bands = std::int64_t{width} * height >= kParallelFillPixels ? PictureThreads() : 1;
+    ForEachRowBand(height, bands, [&](int, int top, int bottom) {
+      for (int y = top; y < bottom; ++y) {
+        const uchar* in = bits + stride * y;
+        auto* row = reinterpret_cast<std::uint32_t*>(bits + stride * y);
+        for (int x = width - 1; x >= 0; --x) row[x] = table[in[x]];
+      }
+    });
+    image = std::move(working);
+    return true;
+  } catch (const std::exception&) {
+    return false;
   }
 }
 

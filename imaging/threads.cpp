@@ -55,9 +55,11 @@ void RunInParallel(int count, int threads, const std::function<void(int)>& task)
   {
     std::vector<std::jthread> helpers;
     try {
+      helpers.reserve(static_cast<std::size_t>(threads - 1));
       for (int t = 1; t < threads; ++t) helpers.emplace_back(work);
-    } catch (const std::system_error&) {
-      // No more threads to be had: the ones running share the work.
+    } catch (const std::exception&) {
+      // No more threads (or memory for them) to be had: the ones running
+      // share the work, and a task never sees a failure that is not its own.
     }
     work();
   }

@@ -282,6 +282,54 @@ TEST(ReductionTest, ABigPictureMapsTheSameOnAnyNumberOfThreads) {
   }
 }
 
+// A picture no other image shares is reduced in its own memory and turned
+// back in it; one shared with a Picture gets a new bitmap. Both give the
+// same pixels, whether the colours are kept, looked up in the cube or in
+// an adaptive palette, plain or dithered, small or split into bands.
+TEST(ReductionTest, APictureReducedInItsOwnMemoryGivesThePixelsOfANewBitmap) {
+  const auto few = [](int x, int y) { return Rgb(40 * ((x / 9 + y / 5) % 6), 200, 90); };
+  const auto rich = [](int x, int y) { return Rgb(x % 256, (y * 3) % 256, (x * y / 97) % 256); };
+  const std::function<Colour(int, int)> pictures[] = {few, rich};
+  for (const auto& [width, height] : {std::pair{37, 23}, std::pair{2100, 2001}}) {
+    for (const auto& pixel : pictures) {
+      const Image source = Paint(width, height, pixel);
+      for (const int count : {64, 216}) {
+        for (const int dither : {0, 1}) {
+          SCOPED_TRACE(testing::Message() << width << " x " << height << ", " << count << " colours, dither "
+                                          << dither << (&pixel == &pictures[0] ? ", few" : ", rich"));
+          Image alone = Paint(width, height, pixel), shared;
+          shared.AssignPicture(source.GetPicture());
+          const uchar* const memory = WorkingImage(alone).constBits();
+          alone.ChangeColorDepth(count, 1, dither);
+          shared.ChangeColorDepth(count, 1, dither);
+          {
+            const QImage a = ToQImage(alone.GetPicture()), b = ToQImage(shared.GetPicture());
+            ASSERT_EQ(a.format(), QImage::Format_Indexed8);
+            EXPECT_TRUE(a == b);
+            EXPECT_EQ(a.constBits(), memory) << "reduced into a new bitmap";
+          }  // a picture still held would have to keep its pixels
+          alone.ChangeColorDepth(64, 0, 0);
+          shared.ChangeColorDepth(64, 0, 0);
+          EXPECT_TRUE(SamePixels(alone, shared));
+          EXPECT_EQ(WorkingImage(alone).constBits(), memory) << "turned back into a new bitmap";
+        }
+      }
+      EXPECT_TRUE(SamePixels(source, Paint(width, height, pixel))) << "a shared picture was written over";
+    }
+  }
+}
+
+TEST(ReductionTest, APictureOfAPaletteBitmapKeepsItsPixelsWhenTheBitmapTurnsBack) {
+  Image image = Paint(37, 23, Rich);
+  image.ChangeColorDepth(16, 1, 0);
+  const QImage held = ToQImage(image.GetPicture());
+  const QImage expected = held.copy();
+  image.ChangeColorDepth(64, 0, 0);
+  image.SetLineColor(0);
+  image.DrawLine(0, 0, 36, 22);
+  EXPECT_TRUE(held == expected);
+}
+
 TEST(ReductionTest, PictureWithFewColoursKeepsThemExactly) {
   const auto blocks = [](int x, int y) {
     const Colour colours[] = {0x102030, 0xFFFFFF, 0x000000, 0x8040C0, 0x11AA22};
