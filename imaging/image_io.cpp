@@ -16,6 +16,8 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <span>
+#include <vector>
 
 #include "imaging/bitmap_p.h"
 #include "imaging/image.h"
@@ -55,10 +57,14 @@ SaveFormatInfo SaveFormatOf(std::int32_t code) {
 // The bytes of the file the bitmap makes in a save format: the PNG
 // encoder's, or a Qt image writer's for the other formats.
 struct EncodedFile {
-  std::vector<unsigned char> png;
+  PngPieces png;
   QByteArray other;
-  const char* Data() const { return png.empty() ? other.constData() : reinterpret_cast<const char*>(png.data()); }
-  std::size_t Size() const { return png.empty() ? static_cast<std::size_t>(other.size()) : png.size(); }
+  std::vector<std::span<const char>> Pieces() const {
+    std::vector<std::span<const char>> pieces;
+    for (const auto& piece : png) pieces.emplace_back(reinterpret_cast<const char*>(piece.data()), piece.size());
+    if (png.empty()) pieces.emplace_back(other.constData(), static_cast<std::size_t>(other.size()));
+    return pieces;
+  }
 };
 
 // error, told about the file the caller asked for rather than the folder.
@@ -73,7 +79,7 @@ EncodedFile Encode(const QImage& image, const SaveFormatInfo& info, int pngCompr
   if (image.isNull()) throw ImageError(kErrorWriteFailed, "No picture to save");
   EncodedFile file;
   if (std::string_view(info.format) == "png") {
-    file.png = EncodePng(image, pngCompression, texts);
+    file.png = EncodePngPieces(image, pngCompression, texts);
     return file;
   }
   QBuffer buffer(&file.other);
@@ -97,7 +103,7 @@ void Image::SaveBitmap(const std::string& path) const {
   const EncodedFile bytes = Encode(m_bitmap->image, info, m_pngCompression, m_texts, target.string());
   try {
     // Replacing a file needs a name to rename from: the hidden, locked one.
-    NewFile file(target.parent_path(), bytes.Data(), bytes.Size(), NewFile::Way::kHiddenTemporary);
+    NewFile file(target.parent_path(), bytes.Pieces(), NewFile::Way::kHiddenTemporary);
     file.ReplaceAs(target.filename().string());
   } catch (const ImageError& error) {
     throw NamingTheFile(error, target.string());
@@ -107,7 +113,7 @@ void Image::SaveBitmap(const std::string& path) const {
 NewFile Image::SaveBitmapUnnamed(const std::string& folder) const {
   const SaveFormatInfo info = SaveFormatOf(m_saveFormat);
   const EncodedFile bytes = Encode(m_bitmap->image, info, m_pngCompression, m_texts, folder);
-  return NewFile(folder, bytes.Data(), bytes.Size());
+  return NewFile(folder, bytes.Pieces());
 }
 
 std::string Image::SaveExtension() const { return SaveFormatOf(m_saveFormat).extension; }

@@ -52,6 +52,9 @@ bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b
 }  // namespace
 
 NewFile::NewFile(const std::filesystem::path& folder, const char* data, std::size_t size, Way way)
+    : NewFile(folder, std::vector<std::span<const char>>{{data, size}}, way) {}
+
+NewFile::NewFile(const std::filesystem::path& folder, const std::vector<std::span<const char>>& pieces, Way way)
     : m_folder(folder.empty() ? std::filesystem::path(".") : folder) {
   const std::string where = "into " + m_folder.string();
   if (way == Way::kAutomatic && ProcFdAvailable()) {
@@ -85,14 +88,17 @@ NewFile::NewFile(const std::filesystem::path& folder, const char* data, std::siz
   // A full disk shows up at write, fsync or close, depending on the file
   // system; every one is checked.
   int error = 0;
-  std::size_t left = size;
-  while (left > 0 && error == 0) {
-    const ssize_t written = ::write(m_fd, data, left);
-    if (written < 0) {
-      if (errno != EINTR) error = errno;
-    } else {
-      data += written;
-      left -= static_cast<std::size_t>(written);
+  for (const std::span<const char> piece : pieces) {
+    const char* data = piece.data();
+    std::size_t left = piece.size();
+    while (left > 0 && error == 0) {
+      const ssize_t written = ::write(m_fd, data, left);
+      if (written < 0) {
+        if (errno != EINTR) error = errno;
+      } else {
+        data += written;
+        left -= static_cast<std::size_t>(written);
+      }
     }
   }
   // A saved picture is for everyone to read, whatever the umask or

@@ -23,7 +23,9 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace pictovance {
 
@@ -38,6 +40,9 @@ class NewFile {
   // name yet. Raises ImageError (kErrorWriteFailed, with the system's error
   // number) when the folder cannot take them; nothing is left behind then.
   NewFile(const std::filesystem::path& folder, const char* data, std::size_t size,
+          Way way = Way::kAutomatic);
+  // The same for a file made in pieces, written one after the other.
+  NewFile(const std::filesystem::path& folder, const std::vector<std::span<const char>>& pieces,
           Way way = Way::kAutomatic);
   // A file never published disappears.
   ~NewFile();

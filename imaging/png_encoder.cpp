@@ -482,8 +482,8 @@ constexpr std::size_t kRetryRatio = 16;
 // Strips are compressed at firstLevel, and again at retryLevel (when not
 // -1) as above.
 template <class Rows>
-void PutPixelsInStrips(std::vector<unsigned char>& out, const Rows& rows, int height, int firstLevel,
-                       int retryLevel, const PngEncoderTuning& tuning, int threads) {
+void PutPixelsInStrips(PngPieces& out, const Rows& rows, int height, int firstLevel, int retryLevel,
+                       const PngEncoderTuning& tuning, int threads) {
   const std::size_t rowBytes = rows.RowBytes();
   const int stripRows = static_cast<int>(std::clamp<std::size_t>(tuning.stripBytes / rowBytes, 1, INT_MAX));
   const int strips = static_cast<int>((std::int64_t{height} + stripRows - 1) / stripRows);
@@ -501,13 +501,17 @@ void PutPixelsInStrips(std::vector<unsigned char>& out, const Rows& rows, int he
       Strip& strip = done[static_cast<std::size_t>(handedOn)];
       adler = static_cast<std::uint32_t>(
           adler32_combine(adler, strip.adler, static_cast<z_off_t>(strip.rawSize)));
+      const bool last = handedOn == strips - 1;
       std::vector<unsigned char> data;
+      data.reserve((first ? header.size() : 0) + strip.size + (last ? 4 : 0));
       if (first) data = header;
       first = false;
       data.insert(data.end(), strip.bytes.get(), strip.bytes.get() + strip.size);
-      if (handedOn == strips - 1) Put32(data, adler);
+      if (last) Put32(data, adler);
       strip.bytes.reset();
-      PutChunk(out, "IDAT", data.data(), data.size());
+      std::vector<unsigned char>& chunk = out.emplace_back();
+      chunk.reserve(data.size() + 12);
+      PutChunk(chunk, "IDAT", data.data(), data.size());
     }
   };
   RunInParallel(strips, threads, [&](int k) {
@@ -544,16 +548,17 @@ void PutPixelsInStrips(std::vector<unsigned char>& out, const Rows& rows, int he
   });
 }
 
+// The IDAT chunks, after the pieces so far; a new piece is begun after them.
 template <class Rows>
-void PutPixels(std::vector<unsigned char>& out, const Rows& rows, int height, int level,
-               const PngEncoderTuning& tuning) {
+void PutPixels(PngPieces& out, const Rows& rows, int height, int level, const PngEncoderTuning& tuning) {
   const int threads = tuning.threads > 0 ? tuning.threads : PictureThreads();
   const std::size_t size = rows.RowBytes() * static_cast<std::size_t>(height);
   if (size <= tuning.oneCallBytes) {
-    PutPixelsAtOnce(out, rows, height, level);
+    PutPixelsAtOnce(out.back(), rows, height, level);
   } else {
     PutPixelsInStrips(out, rows, height, rows.StripLevel(level), rows.StripRetryLevel(level), tuning, threads);
   }
+  out.emplace_back();
 }
 
 void PutHeader(std::vector<unsigned char>& out, const QImage& image, unsigned char colourType, int bits) {
@@ -601,24 +606,26 @@ void PutPalette(std::vector<unsigned char>& out, const QList<QRgb>& table, int u
 
 }  // namespace
 
-std::vector<unsigned char> EncodePng(const QImage& bitmap, int level, const PngTexts& texts,
-                                     const PngEncoderTuning& tuning) {
+PngPieces EncodePngPieces(const QImage& bitmap, int level, const PngTexts& texts,
+                          const PngEncoderTuning& tuning) {
   if (bitmap.isNull()) throw ImageError(kErrorWriteFailed, "No picture to save");
   level = std::clamp(level, 0, 9);
   try {
-    std::vector<unsigned char> out;
+    PngPieces pieces(1);
+    // The chunks before and after the pixels go into the newest piece.
+    const auto out = [&pieces]() -> std::vector<unsigned char>& { return pieces.back(); };
     if (bitmap.format() == QImage::Format_Indexed8) {
       const QList<QRgb> table = bitmap.colorTable();
       const int entries =
           std::max<int>(UsedEntries(bitmap), std::min<int>(static_cast<int>(table.size()), 256));
       const int bits = IndexBits(entries);
-      PutHeader(out, bitmap, kColourTypePalette, bits);
-      PutPalette(out, table, entries);
-      PutTexts(out, texts);
+      PutHeader(out(), bitmap, kColourTypePalette, bits);
+      PutPalette(out(), table, entries);
+      PutTexts(out(), texts);
       const auto bytesOf = [](const uchar* line, int width, std::uint8_t* indices) {
         std::memcpy(indices, line, static_cast<std::size_t>(width));
       };
-      PutPixels(out, IndexRows(bitmap, bits, bytesOf), bitmap.height(), level, tuning);
+      PutPixels(pieces, IndexRows(bitmap, bits, bytesOf), bitmap.height(), level, tuning);
     } else {
       const QImage rgb = bitmap.format() == QImage::Format_RGB32 || bitmap.format() == QImage::Format_ARGB32
                              ? bitmap
@@ -629,9 +636,9 @@ std::vector<unsigned char> EncodePng(const QImage& bitmap, int level, const PngT
         const int bits = IndexBits(colours->Count());
         QList<QRgb> table;
         for (int k = 0; k < colours->Count(); ++k) table.push_back(colours->Colour(k));
-        PutHeader(out, rgb, kColourTypePalette, bits);
-        PutPalette(out, table, colours->Count());
-        PutTexts(out, texts);
+        PutHeader(out(), rgb, kColourTypePalette, bits);
+        PutPalette(out(), table, colours->Count());
+        PutTexts(out(), texts);
         const ColourTable& lookup = *colours;
         const auto indexOf = [&lookup](const uchar* line, int width, std::uint8_t* indices) {
           const auto* pixels = reinterpret_cast<const QRgb*>(line);
@@ -647,19 +654,38 @@ std::vector<unsigned char> EncodePng(const QImage& bitmap, int level, const PngT
             x = end;
           }
         };
-        PutPixels(out, IndexRows(rgb, bits, indexOf), rgb.height(), level, tuning);
+        PutPixels(pieces, IndexRows(rgb, bits, indexOf), rgb.height(), level, tuning);
       } else {
-        PutHeader(out, rgb, kColourTypeRgb, 8);
-        PutTexts(out, texts);
-        PutPixels(out, RgbRows(rgb), rgb.height(), level, tuning);
+        PutHeader(out(), rgb, kColourTypeRgb, 8);
+        PutTexts(out(), texts);
+        PutPixels(pieces, RgbRows(rgb), rgb.height(), level, tuning);
       }
     }
-    PutChunk(out, "IEND", nullptr, 0);
-    return out;
+    PutChunk(out(), "IEND", nullptr, 0);
+    return pieces;
   } catch (const std::bad_alloc&) {
     throw ImageError(kErrorOutOfMemory, "Not enough memory to encode a " + std::to_string(bitmap.width()) +
                                             " x " + std::to_string(bitmap.height()) + " PNG file");
   }
+}
+
+std::vector<unsigned char> EncodePng(const QImage& bitmap, int level, const PngTexts& texts,
+                                     const PngEncoderTuning& tuning) {
+  PngPieces pieces = EncodePngPieces(bitmap, level, texts, tuning);
+  std::size_t size = 0;
+  for (const auto& piece : pieces) size += piece.size();
+  std::vector<unsigned char> file;
+  try {
+    file.reserve(size);
+  } catch (const std::bad_alloc&) {
+    throw ImageError(kErrorOutOfMemory, "Not enough memory to encode a " + std::to_string(bitmap.width()) +
+                                            " x " + std::to_string(bitmap.height()) + " PNG file");
+  }
+  for (auto& piece : pieces) {
+    file.insert(file.end(), piece.begin(), piece.end());
+    std::vector<unsigned char>().swap(piece);
+  }
+  return file;
 }
 
 }  // namespace pictovance

@@ -55,4 +55,12 @@ struct PngEncoderTuning {
 std::vector<unsigned char> EncodePng(const QImage& bitmap, int level, const PngTexts& texts,
                                      const PngEncoderTuning& tuning = {});
 
+// The same file as the pieces it was made in, in order: joined, they are
+// EncodePng's bytes. A big picture's compressed strips stay apart, so the
+// file is never copied whole into a bigger buffer while it grows; a writer
+// takes the pieces one after the other.
+using PngPieces = std::vector<std::vector<unsigned char>>;
+PngPieces EncodePngPieces(const QImage& bitmap, int level, const PngTexts& texts,
+                          const PngEncoderTuning& tuning = {});
+
 }  // namespace pictovance
