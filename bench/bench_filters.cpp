@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/imgproc.hpp>
+
+#include "imaging/bitmap_p.h"
 #include "imaging/image.h"
 
 namespace pictovance {
@@ -114,6 +117,38 @@ void RunFilter(benchmark::State& state, const std::function<void(Image&)>& apply
     benchmark::DoNotOptimize(image.GetColorAt(kWidth / 2, kHeight / 2));
   }
 }
+
+// A wide box over a big picture, which the image object blurs whole in
+// bands on every picture thread, against OpenCV's whole-picture box filter
+// (one thread) on the same pixels: 9999 x 1500, radius 40.
+cv::Mat BigBlurPicture() {
+  Image image;
+  image.CreateBitmap(9999, 1500, 0x203040);
+  cv::Mat pixels = WrapPixels(WorkingImage(image)).clone();
+  cv::randu(pixels, 0, 256);
+  return pixels;
+}
+
+void BigBlur(benchmark::State& state) {
+  static const cv::Mat source = BigBlurPicture();
+  const bool ours = state.range(0) == 1;
+  Image image;
+  for (auto _ : state) {
+    state.PauseTiming();
+    image.CreateBitmap(source.cols, source.rows, 0);
+    cv::Mat pixels = WrapPixels(WorkingImage(image));
+    source.copyTo(pixels);
+    state.ResumeTiming();
+    if (ours) {
+      image.Blur(40);
+    } else {
+      cv::blur(pixels, pixels, cv::Size(81, 81), cv::Point(-1, -1), cv::BORDER_REFLECT);
+    }
+    benchmark::DoNotOptimize(image.GetColorAt(100, 100));
+  }
+  state.SetLabel(ours ? "Image::Blur" : "cv::blur");
+}
+BENCHMARK(BigBlur)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Registered before main runs, like the BENCHMARK macros do.
 const bool registered = [] {

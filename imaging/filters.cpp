@@ -8,6 +8,9 @@
 // of it; the pixels are those of one whole-picture OpenCV call. Filters that mix channels or convolve put the
 // alpha byte back to 255 afterwards, because the working kind promises an
 // opaque 0xFFRRGGBB pixel to Qt.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -364,6 +367,143 @@ void GaussianInPlace(cv::Mat& pixels, double sigmaX, double sigmaY, int border) 
                       });
 }
 
+// Whether OpenCV's box filter of n pixels (odd, over 256), which scales
+// its 32-bit sums S by float(1 / n) in float (in double for a row's last
+// few values), always gives S / n rounded, as BoxWhole computes it. Only
+// sums next to a half can round otherwise: float's error on S / n stays
+// below 3e-5, and a sum 3 away from a half is at least 3 / 2n = 3.7e-5
+// from it for kernels of up to 201 x 201 pixels. Some kernels of 165 x 165
+// pixels and more round a sum or two otherwise.
+bool BoxRoundsExactly(std::int64_t n) {
+  const auto scale = static_cast<float>(1.0 / static_cast<double>(n));
+  for (std::int64_t k = 0; k < 255; ++k) {
+    const std::int64_t half = n * (2 * k + 1) / 2;  // the sum just below k + 1/2
+    for (std::int64_t sum = std::max<std::int64_t>(0, half - 3); sum <= half + 4; ++sum) {
+      const auto inFloat = static_cast<std::int64_t>(std::lrint(static_cast<float>(sum) * scale));
+      if (inFloat != (2 * sum + n) / (2 * n)) return false;
+    }
+  }
+  return true;
+}
+
+// The box blur of (2 rx + 1) x (2 ry + 1) pixels of a whole picture in
+// place, mirrored at the edges (abc|cba): cv::blur's pixels where
+// BoxRoundsExactly(kernel), on every picture thread, where cv::blur runs
+// on one. Each thread takes a band of rows, after every band has saved the
+// ry rows above and below it that its neighbours write. A band keeps the
+// sum of each column's 2 ry + 1 rows and moves it down a row at a time;
+// an output row waits in a ring of ry + 1 rows until its band has read the
+// row below it for the last time. About 3 ry rows a thread in all.
+void BoxWhole(cv::Mat& pixels, int rx, int ry) {
+  CV_Assert(pixels.type() == CV_8UC4);
+  const int width = pixels.cols, height = pixels.rows;
+  const auto n = static_cast<std::int64_t>(2 * rx + 1) * (2 * ry + 1);
+  const int values = 4 * width;
+  const auto rowBytes = static_cast<std::size_t>(values);
+  const int bands = std::max(1, std::min(PictureThreads(), height / std::max(1, ry)));
+  const auto bandStart = [&](int t) { return static_cast<int>(std::int64_t{height} * t / bands); };
+  const auto mirror = [](int p, int length) { return cv::borderInterpolate(p, length, cv::BORDER_REFLECT); };
+  // Where each output column's horizontal sum reads, mirrored at the edges.
+  std::vector<int> columns(static_cast<std::size_t>(width + 2 * rx + 1));
+  for (int k = 0; k < width + 2 * rx + 1; ++k) columns[static_cast<std::size_t>(k)] = mirror(k - rx, width);
+  // OpenCV's own scaling, which BoxRoundsExactly found exact for n.
+  const auto scale = static_cast<float>(1.0 / static_cast<double>(n));
+  std::vector<cv::Mat> above(static_cast<std::size_t>(bands)), below(static_cast<std::size_t>(bands));
+  RunInParallel(bands, bands, [&](int t) {
+    const int start = bandStart(t), end = bandStart(t + 1);
+    above[static_cast<std::size_t>(t)] = pixels.rowRange(std::max(0, start - ry), start).clone();
+    below[static_cast<std::size_t>(t)] = pixels.rowRange(end, std::min(height, end + ry)).clone();
+  });
+  RunInParallel(bands, bands, [&](int t) {
+    const int start = bandStart(t), end = bandStart(t + 1);
+    const cv::Mat& up = above[static_cast<std::size_t>(t)];
+    const cv::Mat& down = below[static_cast<std::size_t>(t)];
+    // Picture row r as it was before any band wrote.
+    const auto source = [&](int r) -> const std::uint8_t* {
+      r = mirror(r, height);
+      if (r < start) return up.ptr(r - (start - up.rows));
+      if (r >= end) return down.ptr(r - end);
+      return pixels.ptr(r);
+    };
+    std::vector<std::int32_t> columnSums(rowBytes, 0);
+    for (int dy = -ry; dy <= ry; ++dy) {
+      const std::uint8_t* row = source(start + dy);
+      for (int i = 0; i < values; ++i) columnSums[static_cast<std::size_t>(i)] += row[i];
+    }
+    const int ring = ry + 1;
+    cv::Mat waiting(std::min(ring, end - start), width, CV_8UC4);
+    const auto put = [&](int y) {
+      std::memcpy(pixels.ptr(y), waiting.ptr((y - start) % waiting.rows), rowBytes);
+    };
+    const std::int32_t* sums = columnSums.data();
+    for (int y = start; y < end; ++y) {
+      // Along the row, the box's sum of the column sums, a pixel's four
+      // channels at a time.
+      std::uint8_t* out = waiting.ptr((y - start) % waiting.rows);
+#if defined(__SSE2__)
+      const int* const from = columns.data();
+      const int reach = 2 * rx + 1;
+      const auto at = [sums](int column) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + 4 * column));
+      };
+      const __m128 scales = _mm_set1_ps(scale);
+      __m128i total = _mm_setzero_si128();
+      for (int k = 0; k < reach; ++k) total = _mm_add_epi32(total, at(from[k]));
+      auto* const pixels32 = reinterpret_cast<std::uint32_t*>(out);
+      for (int x = 0; x < width; ++x) {
+        __m128i level = _mm_cvtps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(total), scales));
+        level = _mm_packus_epi16(_mm_packs_epi32(level, level), level);
+        pixels32[x] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(level));
+        total = _mm_add_epi32(total, _mm_sub_epi32(at(from[x + reach]), at(from[x])));
+      }
+#else
+      std::int32_t total[4] = {};
+      for (int k = 0; k <= 2 * rx; ++k) {
+        const int x = columns[static_cast<std::size_t>(k)];
+        for (int c = 0; c < 4; ++c) total[c] += sums[4 * x + c];
+      }
+      for (int x = 0; x < width; ++x) {
+        const int enter = 4 * columns[static_cast<std::size_t>(x + 2 * rx + 1)];
+        const int leave = 4 * columns[static_cast<std::size_t>(x)];
+        for (int c = 0; c < 4; ++c) {
+          out[4 * x + c] = static_cast<std::uint8_t>(std::lrint(static_cast<float>(total[c]) * scale));
+          total[c] += sums[enter + c] - sums[leave + c];
+        }
+      }
+#endif
+      if (y + 1 < end) {
+        const std::uint8_t* entering = source(y + 1 + ry);
+        const std::uint8_t* leaving = source(y - ry);
+        std::int32_t* const update = columnSums.data();
+        int i = 0;
+#if defined(__SSE2__)
+        // Sixteen values at a time: the byte differences widened to 16 bits,
+        // then to 32 bits, signs kept.
+        const __m128i zero = _mm_setzero_si128();
+        for (; i + 16 <= values; i += 16) {
+          const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entering + i));
+          const __m128i gone = _mm_loadu_si128(reinterpret_cast<const __m128i*>(leaving + i));
+          const __m128i low = _mm_sub_epi16(_mm_unpacklo_epi8(in, zero), _mm_unpacklo_epi8(gone, zero));
+          const __m128i high = _mm_sub_epi16(_mm_unpackhi_epi8(in, zero), _mm_unpackhi_epi8(gone, zero));
+          const __m128i parts[4] = {_mm_srai_epi32(_mm_unpacklo_epi16(low, low), 16),
+                                    _mm_srai_epi32(_mm_unpackhi_epi16(low, low), 16),
+                                    _mm_srai_epi32(_mm_unpacklo_epi16(high, high), 16),
+                                    _mm_srai_epi32(_mm_unpackhi_epi16(high, high), 16)};
+          for (int k = 0; k < 4; ++k) {
+            auto* at = reinterpret_cast<__m128i*>(update + i + 4 * k);
+            _mm_storeu_si128(at, _mm_add_epi32(_mm_loadu_si128(at), parts[k]));
+          }
+        }
+#endif
+        for (; i < values; ++i) update[i] += entering[i] - leaving[i];
+      }
+      // Row y - ry was read for the last time: its output can go.
+      if (y - ry >= start) put(y - ry);
+    }
+    for (int y = std::max(start, end - ry); y < end; ++y) put(y);
+  });
+}
+
 // OpenCV's box blur of pixels in place, strip by strip when that costs
 // little. Called in place on the whole picture, OpenCV's box filter makes
 // no copy of it: it holds 2 ry + 4 rows of 32-bit sums (4 rows' worth of
@@ -376,7 +516,13 @@ void BoxInPlace(cv::Mat& pixels, int rx, int ry, int border) {
   const auto stripCost =
       static_cast<std::size_t>(PictureThreads()) * (14 * static_cast<std::size_t>(ry) + 16) * rowBytes;
   if (pixels.total() >= kStripPixels && stripCost > kBoxStripBytes) {
-    cv::blur(pixels, pixels, cv::Size(2 * rx + 1, 2 * ry + 1), cv::Point(-1, -1), border);
+    // Kernels of up to 256 pixels OpenCV sums in 16 bits and divides its own way.
+    const std::int64_t kernel = std::int64_t{2 * rx + 1} * (2 * ry + 1);
+    if (border == cv::BORDER_REFLECT && kernel > 256 && BoxRoundsExactly(kernel)) {
+      BoxWhole(pixels, rx, ry);
+    } else {
+      cv::blur(pixels, pixels, cv::Size(2 * rx + 1, 2 * ry + 1), cv::Point(-1, -1), border);
+    }
     return;
   }
   ByRowStripsWithHalo(pixels, ry, [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {

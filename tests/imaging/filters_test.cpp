@@ -782,7 +782,7 @@ std::vector<StripCase> StripCases() {
     cases.push_back({"GaussianBlur_" + std::to_string(v), [v](Image& i) { i.GaussianBlur(v); },
                      [v](cv::Mat& m) { whole::Gaussian(m, v); }});
   }
-  for (const int v : {1, 5, 100, 150}) {
+  for (const int v : {1, 5, 37, 100, 150}) {
     cases.push_back(
         {"Blur_" + std::to_string(v), [v](Image& i) { i.Blur(v); }, [v](cv::Mat& m) { whole::Box(m, v); }});
   }
@@ -821,10 +821,12 @@ Image BigPicture(int width, int height, int kind) {
 class StripTest : public testing::TestWithParam<StripCase> {};
 
 TEST_P(StripTest, GivesTheWholePictureCallsPixels) {
-  // Small pictures, a square above the strip threshold, an odd one, and a
-  // wide one whose bands are shorter than the widest blur's reach.
-  const std::array<int, 3> shapes[] = {{1, 1, 0},      {37, 21, 0},     {64, 48, 1},    {1031, 1033, 0},
-                                       {1283, 819, 1}, {1100, 1000, 2}, {17011, 62, 0}, {2053, 2049, 1}};
+  // Small pictures, a square above the strip threshold, an odd one, a
+  // wide one whose bands are shorter than the widest blur's reach, and one
+  // wide enough for a wide box to be blurred whole, in bands.
+  const std::array<int, 3> shapes[] = {{1, 1, 0},      {37, 21, 0},     {64, 48, 1},     {1031, 1033, 0},
+                                       {1283, 819, 1}, {1100, 1000, 2}, {17011, 62, 0},  {2053, 2049, 1},
+                                       {2701, 401, 0}};
   for (const auto& [w, h, kind] : shapes) {
     const Image original = BigPicture(w, h, kind);
     cv::Mat expected = WrapConstPixels(ToQImage(original.GetPicture())).clone();
@@ -849,6 +851,53 @@ TEST_P(StripTest, GivesTheWholePictureCallsPixels) {
 
 INSTANTIATE_TEST_SUITE_P(Filters, StripTest, testing::ValuesIn(StripCases()),
                          [](const testing::TestParamInfo<StripCase>& info) { return info.param.name; });
+
+// OpenCV scales a wide box's sum S by 1 / n in float, but the last values
+// of a row (past its last full vector) in double: for a few sums of the
+// widest boxes the two land on either side of a half. A big picture blurred
+// whole must round them as OpenCV does. The box of a row's last pixel is
+// made to hold such a sum, every other pixel the same level; its row of
+// 2101 pixels, 8404 values, ends with a pixel past every vector width.
+TEST(BlurTest, AWideBoxRoundsAHalfwaySumAsOpenCVDoes) {
+  constexpr int kRadius = 100;
+  constexpr std::int64_t n = (2 * kRadius + 1) * (2 * kRadius + 1);
+  const auto scale = static_cast<float>(1.0 / n);
+  std::int64_t sum = -1;
+  for (std::int64_t s = 0; s <= 255 * n && sum < 0; ++s) {
+    if (std::lrint(static_cast<float>(s) * scale) != (2 * s + n) / (2 * n)) sum = s;
+  }
+  ASSERT_GE(sum, 0) << "no sum rounds otherwise in float for this box";
+  const int level = static_cast<int>(sum / n);
+  std::int64_t raised = sum % n;  // pixels one level up in the box
+  Image image;
+  image.CreateBitmap(2101, 520, Rgb(level, level, level));
+  cv::Mat pixels = WrapPixels(WorkingImage(image));
+  const int cx = pixels.cols - 1, cy = 260;
+  const auto raise = [&](int x, int y) {
+    pixels.at<cv::Vec4b>(y, x) = cv::Vec4b(level + 1, level + 1, level + 1, 255);
+  };
+  // The box mirrors the last kRadius columns back into itself: a pixel there
+  // counts twice, one in the column before them once.
+  if (raised % 2 == 1) raise(cx - kRadius, cy);
+  raised /= 2;
+  for (int y = cy - kRadius; y <= cy + kRadius && raised > 0; ++y) {
+    for (int x = cx - kRadius + 1; x <= cx && raised > 0; ++x, --raised) raise(x, y);
+  }
+  ASSERT_EQ(raised, 0);
+  cv::Mat expected = pixels.clone();
+  whole::Box(expected, kRadius);
+  for (const int threads : {1, 2}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    Image blurred;
+    blurred.AssignPicture(image.GetPicture());
+    SetPictureThreads(threads);
+    blurred.Blur(kRadius);
+    SetPictureThreads(ProcessorCount());
+    const cv::Mat got = WrapPixels(WorkingImage(blurred));
+    EXPECT_EQ(got.at<cv::Vec4b>(cy, cx), expected.at<cv::Vec4b>(cy, cx));
+    EXPECT_EQ(cv::norm(got, expected, cv::NORM_INF), 0.0);
+  }
+}
 
 }  // namespace
 }  // namespace pictovance
