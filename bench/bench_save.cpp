@@ -12,8 +12,11 @@
 //                  the same pixels already laid out as RGB rows
 //   QtWriter       Qt's PNG writer at level 8, into memory, the way pictures
 //                  were saved before
+//   SideBySide     PaintSave and LibpngDefault in turns, picture by picture,
+//                  with their ratio
 //
-// The goal reads PaintSave / LibpngDefault; the bytes counters give the
+// The goal reads PaintSave / LibpngDefault, best from SideBySide's ratio,
+// which a shared machine's load sways least; the bytes counters give the
 // average file size of each encoder. Run it pinned, e.g.
 //   taskset -c 1 bench_save --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
@@ -23,6 +26,7 @@
 
 #include <QBuffer>
 #include <QImageWriter>
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 #include <vector>
@@ -160,6 +164,41 @@ void LibpngDefault(benchmark::State& state) {
   state.counters["bytes"] = MeanBytes([&](int k) { return LibpngEncode(rows[k]).size(); });
 }
 BENCHMARK(LibpngDefault)->Unit(benchmark::kMillisecond)->Name("LibpngDefault/800x400/level8");
+
+// The goal's ratio measured in turns: each iteration paints and saves one
+// picture, then has libpng encode the same picture, each timed on its own,
+// so a slower or busier moment of a shared machine weighs on both sides
+// alike. Counters: the mean of each side in ms, and ratio (paint + save
+// over libpng) of their totals.
+void SideBySide(benchmark::State& state) {
+  using Clock = std::chrono::steady_clock;
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("pv-bench-turns-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const std::string path = (folder / "picture.png").string();
+  std::vector<RgbRows> rows;
+  for (const QImage& picture : Pictures()) rows.push_back(ToRgbRows(picture));
+  Clock::duration ours{}, libpng{};
+  int index = 0;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    pv::Image picture = PaintPicture(index);
+    picture.SetSaveFormat(3);
+    picture.SetSavePNGCompression(8);
+    picture.SaveBitmap(path);
+    const auto saved = Clock::now();
+    benchmark::DoNotOptimize(LibpngEncode(rows[static_cast<std::size_t>(index % kPictures)]));
+    libpng += Clock::now() - saved;
+    ours += saved - start;
+    ++index;
+  }
+  const auto ms = [&](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count() / index; };
+  state.counters["paint_save_ms"] = ms(ours);
+  state.counters["libpng_ms"] = ms(libpng);
+  state.counters["ratio"] = ms(ours) / ms(libpng);
+  std::filesystem::remove_all(folder);
+}
+BENCHMARK(SideBySide)->Unit(benchmark::kMillisecond)->Name("SideBySide/800x400/level8");
 
 void QtWriter(benchmark::State& state) {
   const auto& pictures = Pictures();
