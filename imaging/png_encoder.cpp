@@ -459,6 +459,23 @@ std::size_t MakeJoinable(unsigned char* data, std::size_t size, unsigned char* s
   return size;
 }
 
+// A thread's buffer for the filtered rows of its strips, kept from strip
+// to strip (and encode to encode) rather than allocated for each: freed
+// and allocated again, such buffers came back from the allocator's
+// per-thread heaps between the small compressed pieces that stay, and
+// each thread's heap held on to a few more megabytes.
+unsigned char* StripBuffer(std::size_t size) {
+  thread_local std::unique_ptr<unsigned char[]> buffer;
+  thread_local std::size_t capacity = 0;
+  if (capacity < size) {
+    buffer.reset();
+    capacity = 0;
+    buffer.reset(new unsigned char[size]);
+    capacity = size;
+  }
+  return buffer.get();
+}
+
 struct Strip {
   std::unique_ptr<unsigned char[]> bytes;
   std::size_t size = 0;
@@ -518,14 +535,14 @@ void PutPixelsInStrips(PngPieces& out, const Rows& rows, int height, int firstLe
     const int top = k * stripRows;
     const int n = std::min(stripRows, height - top);
     const std::size_t size = rowBytes * static_cast<std::size_t>(n);
-    const std::unique_ptr<unsigned char[]> filtered(new unsigned char[size + 1]);
-    rows.FilterRows(top, n, filtered.get());
+    unsigned char* const filtered = StripBuffer(size + 1);
+    rows.FilterRows(top, n, filtered);
     libdeflate_compressor* compressor = CompressorFor(firstLevel);
     // Room for the stream and for the at most 5 bytes MakeJoinable adds.
     const std::size_t bound = libdeflate_deflate_compress_bound(compressor, size);
     Strip strip;
     strip.bytes.reset(new unsigned char[bound + 5]);
-    strip.size = libdeflate_deflate_compress(compressor, filtered.get(), size, strip.bytes.get(), bound);
+    strip.size = libdeflate_deflate_compress(compressor, filtered, size, strip.bytes.get(), bound);
     if (strip.size == 0) ThrowCannotCompress();
     if (retryLevel >= 0 && strip.size <= size / kRetryRatio) {
       // Compressed small: the shortest parse is cheap here, and kept when
@@ -533,15 +550,15 @@ void PutPixelsInStrips(PngPieces& out, const Rows& rows, int height, int firstLe
       libdeflate_compressor* again = CompressorFor(retryLevel);
       std::unique_ptr<unsigned char[]> bytes(new unsigned char[libdeflate_deflate_compress_bound(again, size) + 5]);
       const std::size_t shorter =
-          libdeflate_deflate_compress(again, filtered.get(), size, bytes.get(), strip.size);
+          libdeflate_deflate_compress(again, filtered, size, bytes.get(), strip.size);
       if (shorter != 0) {
         strip.bytes = std::move(bytes);
         strip.size = shorter;
       }
     }
-    strip.adler = libdeflate_adler32(1, filtered.get(), size);
+    strip.adler = libdeflate_adler32(1, filtered, size);
     strip.rawSize = size;
-    if (k + 1 < strips) strip.size = MakeJoinable(strip.bytes.get(), strip.size, filtered.get(), size);
+    if (k + 1 < strips) strip.size = MakeJoinable(strip.bytes.get(), strip.size, filtered, size);
     const std::lock_guard lock(mutex);
     done[static_cast<std::size_t>(k)] = std::move(strip);
     handOn();
