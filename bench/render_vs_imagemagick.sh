@@ -12,8 +12,9 @@
 # Usage: bench/render_vs_imagemagick.sh [path/to/pictovance-render]
 # Environment: COUNT pictures per renderer run (default 200), IM_COUNT
 # pictures per ImageMagick run (default 24), JOBS (default: nproc), REPS
-# turns of the renderer runs, the best of each kept (default 3), CONVERT
-# (default: convert).
+# turns of the renderer runs, the best of each kept (default 3), WORK the
+# folder the files go to (default: $TMPDIR or /tmp; WORK=/dev/shm leaves
+# the disk's flush times out of the figures), CONVERT (default: convert).
 set -euo pipefail
 
 render=${1:-build/tools/render/pictovance-render}
@@ -26,7 +27,7 @@ convert=${CONVERT:-convert}
 command -v "$convert" > /dev/null || { echo "ImageMagick's $convert is missing: apt-get install -y imagemagick" >&2; exit 1; }
 [ -x "$render" ] || { echo "no renderer at $render (build it first)" >&2; exit 1; }
 
-work=$(mktemp -d)
+work=$(mktemp -d -p "${WORK:-${TMPDIR:-/tmp}}")
 trap 'rm -rf "$work"' EXIT
 
 now() { date +%s.%N; }
