@@ -190,8 +190,11 @@ Reduction MapToPalette(const QImage& source, const QVector<QRgb>& palette, bool 
     // with its own look-up cells (the nearest colour is the same whoever
     // finds it).
     const int bands = std::int64_t{width} * height >= kParallelIndexPixels ? PictureThreads() : 1;
-    std::vector<NearestColour> finders(static_cast<std::size_t>(std::clamp(bands, 1, height)),
-                                       NearestColour(palette));
+    // Each made in place: a copy would not keep the room its constructor reserves.
+    const auto count = static_cast<std::size_t>(std::clamp(bands, 1, height));
+    std::vector<NearestColour> finders;
+    finders.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) finders.emplace_back(palette);
     return {palette, [&source, width, height, finders = std::move(finders)](const IndexRows& out) mutable {
               ForEachRowBand(height, static_cast<int>(finders.size()), [&](int band, int top, int bottom) {
                 NearestColour& nearest = finders[static_cast<std::size_t>(band)];
