@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "imaging/bitmap_p.h"
+#include "imaging/convolution_p.h"
 #include "imaging/pixel_runs.h"
 #include "imaging/threads.h"
 
@@ -330,13 +331,6 @@ constexpr int kBlurBorder = cv::BORDER_REFLECT;
 // The rows a centred kernel of this many rows reads above and below.
 int Reach(const cv::Mat& kernel) { return kernel.rows / 2; }
 
-void Convolve(cv::Mat& pixels, const cv::Mat& kernel) {
-  ByRowStripsWithHalo(pixels, Reach(kernel), [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
-    cv::filter2D(source.rowRange(inside), out, -1, kernel, cv::Point(-1, -1), 0.0, kKernelBorder);
-    cv::bitwise_or(out, cv::Scalar(0, 0, 0, 255), out);
-  });
-}
-
 // |kernel * pixels| x scale: both sides of an edge light up.
 void ConvolveAbsolute(cv::Mat& pixels, const cv::Mat& kernel, double scale) {
   ByRowStripsWithHalo(pixels, Reach(kernel), [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
@@ -361,6 +355,19 @@ cv::Mat SharpenKernel(double amount) {
   cv::Mat identity = cv::Mat::zeros(3, 3, CV_32F);
   identity.at<float>(1, 1) = 1.0f;
   return identity * (1.0 + amount) - Binomial3() * amount;
+}
+
+
+void Convolve(cv::Mat& pixels, const cv::Mat& kernel) {
+  // filter2D's sums, three times as fast (convolution_p.h).
+  if (pixels.type() == CV_8UC4 && kernel.rows == 3 && kernel.cols == 3 && OwnConvolutionMatchesOpenCv()) {
+    Convolve3x3(pixels, kernel, pixels.total() < kStripPixels ? 1 : PictureThreads());
+    return;
+  }
+  ByRowStripsWithHalo(pixels, Reach(kernel), [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
+    cv::filter2D(source.rowRange(inside), out, -1, kernel, cv::Point(-1, -1), 0.0, kKernelBorder);
+    cv::bitwise_or(out, cv::Scalar(0, 0, 0, 255), out);
+  });
 }
 
 // The rows OpenCV's Gaussian of standard deviation sigma (its kernel size

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imaging/bitmap_p.h"
+#include "imaging/convolution_p.h"
 #include "imaging/image.h"
 #include "imaging/qt_bridge.h"
 #include "imaging/threads.h"
@@ -718,6 +719,9 @@ std::vector<StripCase> StripCases() {
        }},
       {"Sharpen_255", [](Image& i) { i.Sharpen(255); },
        [sharpen](cv::Mat& m) { whole::Convolve(m, sharpen(2.55)); }},
+      // Weights whose products round in most values: summed in another
+      // order or rounded once more per tap, tens of bytes differ.
+      {"Sharpen_7", [](Image& i) { i.Sharpen(7); }, [sharpen](cv::Mat& m) { whole::Convolve(m, sharpen(0.07)); }},
       {"EdgeDetectLight", [](Image& i) { i.EdgeDetectLight(); },
        [](cv::Mat& m) {
          whole::Convolve(m, Kernel({0, -1, 0, -1, 4, -1, 0, -1, 0}));
@@ -851,6 +855,54 @@ TEST_P(StripTest, GivesTheWholePictureCallsPixels) {
 
 INSTANTIATE_TEST_SUITE_P(Filters, StripTest, testing::ValuesIn(StripCases()),
                          [](const testing::TestParamInfo<StripCase>& info) { return info.param.name; });
+
+bool HasAvx2AndFma() {
+#if defined(__x86_64__)
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#else
+  return false;
+#endif
+}
+
+// The sharpening filters' own 3 x 3 loop against filter2D called directly:
+// kernels whose products round and exact ones, widths with a remainder
+// past the last full vector and without, one row, one to three bands.
+TEST(ConvolutionTest, TheOwnLoopGivesFilter2DsBytes) {
+  if (!HasAvx2AndFma()) GTEST_SKIP() << "the loop needs AVX2 and FMA";
+  using whole::Kernel;
+  const auto sharpen = [](double a) {
+    cv::Mat identity = cv::Mat::zeros(3, 3, CV_32F);
+    identity.at<float>(1, 1) = 1.0f;
+    return cv::Mat(identity * (1.0 + a) - Kernel({1, 2, 1, 2, 4, 2, 1, 2, 1}, 16.0f) * a);
+  };
+  const cv::Mat kernels[] = {sharpen(0.07), sharpen(1.29), sharpen(10.0),
+                             Kernel({-1, -1, -1, -1, 16, -1, -1, -1, -1}, 8.0f),
+                             Kernel({0, -1, 0, -1, 4, -1, 0, -1, 0}), Kernel({-2, -1, 0, -1, 1, 1, 0, 1, 2})};
+  const cv::Size sizes[] = {{1, 1}, {2, 3}, {8, 1}, {37, 21}, {509, 64}, {1031, 7}};
+  cv::RNG rng(7);
+  for (std::size_t k = 0; k < std::size(kernels); ++k) {
+    for (const cv::Size size : sizes) {
+      cv::Mat noise(size, CV_8UC4);
+      rng.fill(noise, cv::RNG::UNIFORM, 0, 256);
+      cv::Mat expected = noise.clone();
+      whole::Convolve(expected, kernels[k]);
+      for (const int threads : {1, 2, 3}) {
+        SCOPED_TRACE("kernel " + std::to_string(k) + ", " + std::to_string(size.width) + " x " +
+                     std::to_string(size.height) + ", " + std::to_string(threads) + " threads");
+        cv::Mat got = noise.clone();
+        Convolve3x3(got, kernels[k], threads);
+        ASSERT_EQ(cv::norm(got, expected, cv::NORM_INF), 0.0);
+      }
+    }
+  }
+}
+
+// Where the loop can run, OpenCV sums as it does, so the filters use it
+// (when this fails, they fall back to filter2D: the same pixels, slower).
+TEST(ConvolutionTest, IsUsedOnAProcessorWithAvx2AndFma) {
+  if (!HasAvx2AndFma()) GTEST_SKIP() << "the loop needs AVX2 and FMA";
+  EXPECT_TRUE(OwnConvolutionMatchesOpenCv());
+}
 
 // OpenCV scales a wide box's sum S by 1 / n in float, but the last values
 // of a row (past its last full vector) in double: for a few sums of the
