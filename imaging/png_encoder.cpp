@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -438,46 +439,287 @@ void PutPixelsAtOnce(std::vector<unsigned char>& out, const Rows& rows, int heig
 //
 // A large picture is cut into strips of whole rows, each filtered and
 // compressed on its own (in parallel) into a raw deflate stream, and the
-// streams are joined into one zlib stream. libdeflate ends every stream
-// with a final block and does not say where that block begins, so each
-// strip but the last is walked once more by zlib's inflate, which stops at
-// every block boundary: the final block's flag is cleared, and an empty
-// stored block (header bits, then 00 00 FF FF on a byte boundary) ends the
-// strip where the next one can start. Rows are filtered against the row
-// above even across strips, so the pixels are the same as from one stream;
-// only matches cannot reach back into the strip before. The Adler-32 of the
-// whole is combined from the strips' own.
+// streams are joined into one zlib stream. Each strip but the last is
+// walked once more (DeflateBlockWalker, below) to find its final block: the
+// block's final flag is cleared, and an empty stored block (header bits,
+// then 00 00 FF FF on a byte boundary) ends the strip where the next one
+// can start. Rows are filtered against the row above even across strips,
+// so the pixels are the same as from one stream; only matches cannot reach
+// back into the strip before. The Adler-32 of the whole is combined from
+// the strips' own.
 
-void ThrowCannotCompress() { throw ImageError(kErrorWriteFailed, "Cannot compress the picture"); }
+[[noreturn]] void ThrowCannotCompress() { throw ImageError(kErrorWriteFailed, "Cannot compress the picture"); }
+
+// --- Finding a stream's final block -----------------------------------------------
+//
+// libdeflate ends every stream with a final block and does not say where it
+// begins. DeflateBlockWalker reads a raw deflate stream's blocks as an
+// inflater would, but only to learn where each begins and where the last
+// one ends: it decodes each code to know its length and skips the extra
+// bits after it, and writes nothing. A stream it cannot read (a code no
+// table holds, a block running past the end) is an error.
+
+class DeflateBlockWalker {
+ public:
+  struct Ends {
+    std::size_t finalBlockBit = 0;  // the first bit of the final block's header
+    std::size_t endBit = 0;         // just past the final block's end code
+  };
+
+  DeflateBlockWalker(const unsigned char* data, std::size_t size) : m_data(data), m_size(size) {}
+
+  Ends Walk() {
+    Ends ends;
+    for (;;) {
+      Refill();
+      const std::size_t blockBit = Position();
+      const auto header = static_cast<unsigned>(m_bits & 7u);
+      Drop(3);
+      if ((header >> 1) == 0) {
+        SkipStored();
+      } else if ((header >> 1) == 1) {
+        SkipCodes(FixedCodes());
+      } else if ((header >> 1) == 2) {
+        Codes codes;
+        ReadCodes(codes);
+        SkipCodes(codes);
+      } else {
+        ThrowCannotCompress();
+      }
+      if ((header & 1u) != 0) {
+        ends.finalBlockBit = blockBit;
+        ends.endBit = Position();
+        if (ends.endBit > 8 * m_size) ThrowCannotCompress();
+        return ends;
+      }
+    }
+  }
+
+ private:
+  // A canonical prefix code: a table of the codes up to kTableBits long,
+  // indexed by the next kTableBits bits of the stream, and the counts and
+  // symbols for decoding the longer ones bit by bit.
+  static constexpr int kMaxBits = 15;
+  static constexpr int kTableBits = 10;
+  // A table entry: the symbol (9 bits), its code's length (4 bits), and the
+  // bits to skip after the code's start: its length plus its extra bits.
+  static constexpr std::uint32_t kLong = 1u << 31;    // a longer code: decode bit by bit
+  static constexpr std::uint32_t kAbsent = 1u << 30;  // no code begins so
+  struct Code {
+    std::array<std::uint32_t, 1u << kTableBits> table{};
+    std::array<std::uint16_t, kMaxBits + 1> counts{};
+    std::array<std::uint16_t, 320> symbols{};  // by code, for the long ones
+  };
+  struct Codes {
+    Code literals;   // literals, end, lengths
+    Code distances;
+  };
+
+  // Extra bits after length codes 257 .. 285 and distance codes 0 .. 29.
+  static int LengthExtra(int symbol) {
+    return symbol < 265 || symbol == 285 ? 0 : (symbol - 261) / 4;
+  }
+  static int DistanceExtra(int symbol) { return symbol < 4 ? 0 : symbol / 2 - 1; }
+
+  // Builds code from the lengths of symbols 0 .. count - 1; extra(symbol)
+  // gives the extra bits that follow a symbol's code, or -1 for a symbol
+  // that must not occur. An over-full set of lengths is an error; codes a
+  // set leaves unused are left absent.
+  template <class Extra>
+  static void Build(Code& code, const std::uint8_t* lengths, int count, Extra extra) {
+    code.counts.fill(0);
+    for (int s = 0; s < count; ++s) ++code.counts[lengths[s]];
+    code.counts[0] = 0;
+    int left = 1;
+    for (int len = 1; len <= kMaxBits; ++len) {
+      left = 2 * left - code.counts[len];
+      if (left < 0) ThrowCannotCompress();
+    }
+    std::array<std::uint16_t, kMaxBits + 2> offsets{};
+    for (int len = 1; len <= kMaxBits; ++len) offsets[len + 1] = offsets[len] + code.counts[len];
+    for (int s = 0; s < count; ++s) {
+      if (lengths[s] != 0) code.symbols[offsets[lengths[s]]++] = static_cast<std::uint16_t>(s);
+    }
+    code.table.fill(kAbsent);
+    // Canonical codes in order of length, then symbol; the table is indexed
+    // by the code's bits as they arrive, the first bit lowest.
+    unsigned next = 0;
+    int index = 0;
+    for (int len = 1; len <= kMaxBits; ++len, next <<= 1) {
+      for (int k = 0; k < code.counts[len]; ++k, ++next, ++index) {
+        const int symbol = code.symbols[index];
+        unsigned reversed = 0;
+        for (int b = 0; b < len; ++b) reversed |= ((next >> b) & 1u) << (len - 1 - b);
+        if (len > kTableBits) {
+          code.table[reversed & ((1u << kTableBits) - 1)] = kLong;
+          continue;
+        }
+        const int more = extra(symbol);
+        const std::uint32_t entry =
+            more < 0 ? kAbsent
+                     : static_cast<std::uint32_t>(symbol) | (static_cast<std::uint32_t>(len) << 9) |
+                           (static_cast<std::uint32_t>(len + more) << 13);
+        for (unsigned i = reversed; i < (1u << kTableBits); i += 1u << len) code.table[i] = entry;
+      }
+    }
+  }
+
+  static const Codes& FixedCodes() {
+    static const Codes fixed = [] {
+      Codes codes;
+      std::array<std::uint8_t, 288> lengths{};
+      std::fill(lengths.begin(), lengths.begin() + 144, 8);
+      std::fill(lengths.begin() + 144, lengths.begin() + 256, 9);
+      std::fill(lengths.begin() + 256, lengths.begin() + 280, 7);
+      std::fill(lengths.begin() + 280, lengths.end(), 8);
+      Build(codes.literals, lengths.data(), 288, LiteralExtra);
+      lengths.fill(5);
+      Build(codes.distances, lengths.data(), 32, DistanceExtraOrNone);
+      return codes;
+    }();
+    return fixed;
+  }
+  static int LiteralExtra(int symbol) { return symbol <= 256 ? 0 : symbol <= 285 ? LengthExtra(symbol) : -1; }
+  static int DistanceExtraOrNone(int symbol) { return symbol < 30 ? DistanceExtra(symbol) : -1; }
+
+  // The next symbol of code; drops its code and (when skipExtra) the
+  // extra bits after it. Needs at least kMaxBits + 13 bits in the buffer.
+  int Decode(const Code& code, bool skipExtra, int (*extra)(int)) {
+    const std::uint32_t entry = code.table[m_bits & ((1u << kTableBits) - 1)];
+    if ((entry & (kLong | kAbsent)) == 0) {
+      Drop(static_cast<int>(skipExtra ? (entry >> 13) & 31u : (entry >> 9) & 15u));
+      return static_cast<int>(entry & 511u);
+    }
+    if ((entry & kAbsent) != 0) ThrowCannotCompress();
+    // Bit by bit: count the codes of each length until this one falls among them.
+    int first = 0, index = 0;
+    unsigned bits = 0;
+    for (int len = 1; len <= kMaxBits; ++len) {
+      bits |= static_cast<unsigned>((m_bits >> (len - 1)) & 1u);
+      const int count = code.counts[len];
+      if (static_cast<int>(bits) - first < count) {
+        const int symbol = code.symbols[index + static_cast<int>(bits) - first];
+        const int more = extra(symbol);
+        if (more < 0) ThrowCannotCompress();
+        Drop(len + (skipExtra ? more : 0));
+        return symbol;
+      }
+      index += count;
+      first = (first + count) << 1;
+      bits <<= 1;
+    }
+    ThrowCannotCompress();
+  }
+
+  void SkipCodes(const Codes& codes) {
+    for (;;) {
+      Refill();
+      const int symbol = Decode(codes.literals, true, LiteralExtra);
+      if (symbol < 256) continue;
+      if (symbol == 256) return;
+      Decode(codes.distances, true, DistanceExtraOrNone);
+    }
+  }
+
+  void ReadCodes(Codes& codes) {
+    Refill();
+    const int literals = 257 + static_cast<int>(Take(5));
+    const int distances = 1 + static_cast<int>(Take(5));
+    const int lengthCodes = 4 + static_cast<int>(Take(4));
+    if (literals > 286 || distances > 30) ThrowCannotCompress();
+    static constexpr std::array<std::uint8_t, 19> kOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                            11, 4,  12, 3, 13, 2, 14, 1, 15};
+    std::array<std::uint8_t, 19> codeLengths{};
+    for (int k = 0; k < lengthCodes; ++k) {
+      Refill();
+      codeLengths[kOrder[static_cast<std::size_t>(k)]] = static_cast<std::uint8_t>(Take(3));
+    }
+    Code lengthCode;
+    Build(lengthCode, codeLengths.data(), 19, [](int) { return 0; });
+    std::array<std::uint8_t, 286 + 30> lengths{};
+    for (int k = 0; k < literals + distances;) {
+      Refill();
+      const int symbol = Decode(lengthCode, false, [](int) { return 0; });
+      if (symbol < 16) {
+        lengths[static_cast<std::size_t>(k++)] = static_cast<std::uint8_t>(symbol);
+        continue;
+      }
+      int repeat = 0;
+      std::uint8_t value = 0;
+      if (symbol == 16) {
+        if (k == 0) ThrowCannotCompress();
+        value = lengths[static_cast<std::size_t>(k - 1)];
+        repeat = 3 + static_cast<int>(Take(2));
+      } else if (symbol == 17) {
+        repeat = 3 + static_cast<int>(Take(3));
+      } else {
+        repeat = 11 + static_cast<int>(Take(7));
+      }
+      if (k + repeat > literals + distances) ThrowCannotCompress();
+      std::fill_n(lengths.begin() + k, repeat, value);
+      k += repeat;
+    }
+    if (lengths[256] == 0) ThrowCannotCompress();
+    Build(codes.literals, lengths.data(), literals, LiteralExtra);
+    Build(codes.distances, lengths.data() + literals, distances, DistanceExtraOrNone);
+  }
+
+  void SkipStored() {
+    Drop(static_cast<int>((8 - Position() % 8) % 8));
+    Refill();
+    const auto length = static_cast<std::uint32_t>(Take(16));
+    const auto check = static_cast<std::uint32_t>(Take(16));
+    if ((length ^ check) != 0xFFFFu) ThrowCannotCompress();
+    const std::size_t next = Position() / 8 + length;
+    if (next > m_size) ThrowCannotCompress();
+    m_next = next;
+    m_bits = 0;
+    m_count = 0;
+  }
+
+  // The bit buffer: bits not yet used, the next lowest; at least 56 after
+  // Refill, zeros past the end of the stream.
+  void Refill() {
+    if (m_next + 8 <= m_size && std::endian::native == std::endian::little) {
+      std::uint64_t word;
+      std::memcpy(&word, m_data + m_next, 8);
+      m_bits |= word << m_count;
+      const int bytes = (63 - m_count) / 8;
+      m_next += static_cast<std::size_t>(bytes);
+      m_count += 8 * bytes;
+      return;
+    }
+    // A stream read 64 bits past its end is cut short.
+    if (m_next > m_size + 8) ThrowCannotCompress();
+    while (m_count <= 56) {
+      const std::uint64_t byte = m_next < m_size ? m_data[m_next] : 0u;
+      m_bits |= byte << m_count;
+      ++m_next;
+      m_count += 8;
+    }
+  }
+  void Drop(int n) {
+    m_bits >>= n;
+    m_count -= n;
+  }
+  std::uint64_t Take(int n) {
+    const std::uint64_t value = m_bits & ((std::uint64_t{1} << n) - 1u);
+    Drop(n);
+    return value;
+  }
+  std::size_t Position() const { return 8 * m_next - static_cast<std::size_t>(m_count); }
+
+  const unsigned char* m_data;
+  std::size_t m_size;
+  std::size_t m_next = 0;  // the next byte to load
+  std::uint64_t m_bits = 0;
+  int m_count = 0;
+};
 
 // Makes the raw deflate stream in data[0 .. size) joinable (see above):
-// returns the new size, at most size + 5, for which data has room. scratch
-// receives the inflated bytes, which are not kept.
-std::size_t MakeJoinable(unsigned char* data, std::size_t size, unsigned char* scratch,
-                         std::size_t scratchSize) {
-  z_stream zs{};
-  if (inflateInit2(&zs, -15) != Z_OK)
-    throw ImageError(kErrorOutOfMemory, "Not enough memory to compress a PNG file");
-  const auto end = std::unique_ptr<z_stream, int (*)(z_stream*)>(&zs, inflateEnd);
-  zs.next_in = data;
-  zs.avail_in = static_cast<uInt>(size);
-  std::size_t finalBlockBit = 0;  // the first bit of the latest block header met
-  std::size_t endBit = 0;
-  for (;;) {
-    zs.next_out = scratch;
-    zs.avail_out = static_cast<uInt>(scratchSize);
-    const int status = inflate(&zs, Z_BLOCK);
-    if (status != Z_OK && status != Z_BUF_ERROR) ThrowCannotCompress();
-    const std::size_t bit = (size - zs.avail_in) * 8 - static_cast<std::size_t>(zs.data_type & 7);
-    const bool betweenBlocks = (zs.data_type & 128) != 0;
-    const bool lastBlock = (zs.data_type & 64) != 0;
-    if (betweenBlocks && lastBlock) {
-      endBit = bit;  // just past the final block's end code
-      break;
-    }
-    if (betweenBlocks) finalBlockBit = bit;
-    if (status == Z_BUF_ERROR && zs.avail_in == 0) ThrowCannotCompress();  // cut short
-  }
+// returns the new size, at most size + 5, for which data has room.
+std::size_t MakeJoinable(unsigned char* data, std::size_t size) {
+  const auto [finalBlockBit, endBit] = DeflateBlockWalker(data, size).Walk();
   if (size * 8 - endBit >= 8) ThrowCannotCompress();
   data[finalBlockBit / 8] &= static_cast<unsigned char>(~(1u << (finalBlockBit % 8)));
   const unsigned spare = static_cast<unsigned>(size * 8 - endBit);  // 0..7 zero bits
@@ -588,7 +830,7 @@ void PutPixelsInStrips(PngPieces& out, const Rows& rows, int height, int firstLe
     }
     strip.adler = libdeflate_adler32(1, filtered, size);
     strip.rawSize = size;
-    if (k + 1 < strips) strip.size = MakeJoinable(strip.bytes.get(), strip.size, filtered, size);
+    if (k + 1 < strips) strip.size = MakeJoinable(strip.bytes.get(), strip.size);
     const std::lock_guard lock(mutex);
     done[static_cast<std::size_t>(k)] = std::move(strip);
     handOn();
