@@ -1,4 +1,5 @@
 #include "imaging/png_encoder.h"
+#include "imaging/png_encoder_p.h"
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -450,26 +451,14 @@ void PutPixelsAtOnce(std::vector<unsigned char>& out, const Rows& rows, int heig
 
 [[noreturn]] void ThrowCannotCompress() { throw ImageError(kErrorWriteFailed, "Cannot compress the picture"); }
 
-// --- Finding a stream's final block -----------------------------------------------
-//
-// libdeflate ends every stream with a final block and does not say where it
-// begins. DeflateBlockWalker reads a raw deflate stream's blocks as an
-// inflater would, but only to learn where each begins and where the last
-// one ends: it decodes each code to know its length and skips the extra
-// bits after it, and writes nothing. A stream it cannot read (a code no
-// table holds, a block running past the end) is an error.
+// --- Finding a stream's final block (png_encoder_p.h) ---------------------------
 
 class DeflateBlockWalker {
  public:
-  struct Ends {
-    std::size_t finalBlockBit = 0;  // the first bit of the final block's header
-    std::size_t endBit = 0;         // just past the final block's end code
-  };
-
   DeflateBlockWalker(const unsigned char* data, std::size_t size) : m_data(data), m_size(size) {}
 
-  Ends Walk() {
-    Ends ends;
+  DeflateEnds Walk() {
+    DeflateEnds ends;
     for (;;) {
       Refill();
       const std::size_t blockBit = Position();
@@ -716,10 +705,18 @@ class DeflateBlockWalker {
   int m_count = 0;
 };
 
+}  // namespace
+
+DeflateEnds FindFinalBlock(const unsigned char* data, std::size_t size) {
+  return DeflateBlockWalker(data, size).Walk();
+}
+
+namespace {
+
 // Makes the raw deflate stream in data[0 .. size) joinable (see above):
 // returns the new size, at most size + 5, for which data has room.
 std::size_t MakeJoinable(unsigned char* data, std::size_t size) {
-  const auto [finalBlockBit, endBit] = DeflateBlockWalker(data, size).Walk();
+  const auto [finalBlockBit, endBit] = FindFinalBlock(data, size);
   if (size * 8 - endBit >= 8) ThrowCannotCompress();
   data[finalBlockBit / 8] &= static_cast<unsigned char>(~(1u << (finalBlockBit % 8)));
   const unsigned spare = static_cast<unsigned>(size * 8 - endBit);  // 0..7 zero bits

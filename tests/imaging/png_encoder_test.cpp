@@ -1,7 +1,9 @@
 #include "imaging/png_encoder.h"
 
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 #include <png.h>
+#include <zlib.h>
 #include <unistd.h>
 
 #include <QBuffer>
@@ -14,6 +16,7 @@
 #include <string>
 
 #include "imaging/image.h"
+#include "imaging/png_encoder_p.h"
 
 // Sizes in the tests' names: QSize lives outside any namespace.
 void PrintTo(const QSize& size, std::ostream* out) { *out << size.width() << "x" << size.height(); }
@@ -325,6 +328,109 @@ TEST(PngEncoderTest, TheCompressionLevelIsHonoured) {
   EXPECT_LT(best, fast);
   EXPECT_EQ(EncodePng(source, -4, {}), EncodePng(source, 0, {}));
   EXPECT_EQ(EncodePng(source, 42, {}), EncodePng(source, 9, {}));
+}
+
+// Where zlib's inflate, stopping at every block boundary, finds the final
+// block's header and the end of its end code.
+DeflateEnds InflateEnds(const std::vector<unsigned char>& stream) {
+  z_stream zs{};
+  EXPECT_EQ(inflateInit2(&zs, -15), Z_OK);
+  std::vector<unsigned char> out(1 << 16);
+  zs.next_in = const_cast<unsigned char*>(stream.data());
+  zs.avail_in = static_cast<uInt>(stream.size());
+  DeflateEnds ends;
+  for (;;) {
+    zs.next_out = out.data();
+    zs.avail_out = static_cast<uInt>(out.size());
+    const int status = inflate(&zs, Z_BLOCK);
+    EXPECT_TRUE(status == Z_OK || status == Z_STREAM_END || status == Z_BUF_ERROR) << status;
+    const std::size_t bit = (stream.size() - zs.avail_in) * 8 - static_cast<std::size_t>(zs.data_type & 7);
+    if ((zs.data_type & 128) != 0 && (zs.data_type & 64) != 0) {
+      ends.endBit = bit;
+      break;
+    }
+    if ((zs.data_type & 128) != 0) ends.finalBlockBit = bit;
+    if (status != Z_OK && status != Z_BUF_ERROR) break;
+  }
+  inflateEnd(&zs);
+  return ends;
+}
+
+// Runs of a few bytes, noise and text-like stretches, so that streams hold
+// matches of every length and distance, literals of every kind, and
+// incompressible parts that become stored blocks.
+std::vector<unsigned char> MixedBytes(std::uint32_t seed, std::size_t size) {
+  std::vector<unsigned char> bytes;
+  std::uint32_t state = seed * 2654435761u + 1;
+  const auto next = [&state] { return (state = state * 1664525u + 1013904223u) >> 8; };
+  while (bytes.size() < size) {
+    const std::size_t length = 1 + next() % 5000;
+    switch (next() % 4) {
+      case 0:
+        bytes.insert(bytes.end(), length, static_cast<unsigned char>(next()));
+        break;
+      case 1:
+        for (std::size_t k = 0; k < length; ++k) bytes.push_back(static_cast<unsigned char>(next()));
+        break;
+      case 2:
+        for (std::size_t k = 0; k < length; ++k) bytes.push_back(static_cast<unsigned char>('a' + next() % 6));
+        break;
+      default:
+        if (bytes.size() > 300) {
+          const std::size_t from = next() % (bytes.size() - 258);
+          for (std::size_t k = 0; k < length % 258; ++k) bytes.push_back(bytes[from + k]);
+        }
+    }
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
+// The walker that finds a strip's final block agrees with zlib's inflate
+// on streams of every kind of block: libdeflate's at each level, and
+// zlib's with stored blocks begun at any bit (a switch to level 0 mid-way)
+// and fixed, Huffman-only and run-length codes. A stream cut short is
+// refused rather than read past its end.
+TEST(DeflateWalkTest, FindsTheFinalBlockWhereInflateDoes) {
+  for (std::uint32_t seed = 0; seed < 120; ++seed) {
+    const std::vector<unsigned char> data = MixedBytes(seed, seed % 7 == 0 ? seed : 1000 + seed * 2311 % 300000);
+    std::vector<unsigned char> stream(data.size() + data.size() / 8 + 1024);
+    if (seed % 2 == 0) {
+      libdeflate_compressor* compressor = libdeflate_alloc_compressor(static_cast<int>(seed / 2 % 13));
+      ASSERT_NE(compressor, nullptr);
+      stream.resize(libdeflate_deflate_compress(compressor, data.data(), data.size(), stream.data(), stream.size()));
+      libdeflate_free_compressor(compressor);
+    } else {
+      constexpr int kStrategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
+      z_stream zs{};
+      ASSERT_EQ(deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, kStrategies[seed / 2 % 5]), Z_OK);
+      zs.next_out = stream.data();
+      zs.avail_out = static_cast<uInt>(stream.size());
+      // A few parts, every other at level 0 after a flush that ends the block.
+      std::size_t done = 0;
+      for (int part = 0; done < data.size(); ++part) {
+        const std::size_t n = std::min(data.size() - done, std::size_t{7919} + seed * 131 % 20000);
+        zs.next_in = const_cast<unsigned char*>(data.data() + done);
+        zs.avail_in = static_cast<uInt>(n);
+        done += n;
+        ASSERT_NE(deflate(&zs, done == data.size() ? Z_FINISH : Z_BLOCK), Z_STREAM_ERROR);
+        if (done < data.size()) {
+          ASSERT_EQ(deflateParams(&zs, part % 2 == 0 ? 0 : 6, kStrategies[seed / 2 % 5]), Z_OK);
+        }
+      }
+      stream.resize(zs.total_out);
+      deflateEnd(&zs);
+    }
+    ASSERT_FALSE(stream.empty());
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", " + std::to_string(stream.size()) + " bytes");
+    const DeflateEnds expected = InflateEnds(stream);
+    const DeflateEnds found = FindFinalBlock(stream.data(), stream.size());
+    EXPECT_EQ(found.finalBlockBit, expected.finalBlockBit);
+    EXPECT_EQ(found.endBit, expected.endBit);
+    if (stream.size() > 2) {
+      EXPECT_THROW(FindFinalBlock(stream.data(), stream.size() / 2), ImageError);
+    }
+  }
 }
 
 }  // namespace
