@@ -154,6 +154,7 @@ bool SameBytesOnNoise() {
 }  // namespace
 
 bool OwnConvolutionMatchesOpenCv() {
+  __builtin_cpu_init();
   if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma")) return false;
   // OpenCV's dispatch follows these (setUseOptimized(false) clears them).
   if (!cv::checkHardwareSupport(CV_CPU_AVX2) || !cv::checkHardwareSupport(CV_CPU_FMA3)) return false;

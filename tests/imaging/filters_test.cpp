@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imaging/bitmap_p.h"
+#include "imaging/channel_mix_p.h"
 #include "imaging/convolution_p.h"
 #include "imaging/image.h"
 #include "imaging/qt_bridge.h"
@@ -628,6 +629,20 @@ INSTANTIATE_TEST_SUITE_P(
 // threads. Each filter must give exactly the pixels its plain whole-picture
 // OpenCV call gives, kept here as the reference: strip edges, the saved
 // rows around them and the picture's own edges all show in the pixels.
+// The saturation filter's matrix: each colour moved away from (or toward)
+// its grey of the same luma by factor (100 + value) / 100.
+cv::Matx44f SaturationMatrix(int value) {
+  const float f = (100.0f + static_cast<float>(value)) / 100.0f;
+  cv::Matx44f m = cv::Matx44f::eye();
+  for (int j = 0; j < 3; ++j) {
+    m(j, 0) = (1.0f - f) * 0.114f;
+    m(j, 1) = (1.0f - f) * 0.587f;
+    m(j, 2) = (1.0f - f) * 0.299f;
+    m(j, j) += f;
+  }
+  return m;
+}
+
 namespace whole {
 
 cv::Mat Kernel(std::initializer_list<float> weights, float divisor = 1.0f) {
@@ -769,6 +784,10 @@ std::vector<StripCase> StripCases() {
          cv::cvtColor(grey, m, cv::COLOR_GRAY2BGRA);
          cv::LUT(m, lut, m);
        }},
+      {"saturation_less50", [](Image& i) { i.saturation(-50); },
+       [](cv::Mat& m) { cv::transform(m, m, SaturationMatrix(-50)); }},
+      {"saturation_1000", [](Image& i) { i.saturation(1000); },
+       [](cv::Mat& m) { cv::transform(m, m, SaturationMatrix(1000)); }},
       {"hue_77", [](Image& i) { i.hue(77); },
        [](cv::Mat& m) {
          cv::Mat hsv, lut(1, 256, CV_8UC3);
@@ -902,6 +921,25 @@ TEST(ConvolutionTest, TheOwnLoopGivesFilter2DsBytes) {
 TEST(ConvolutionTest, IsUsedOnAProcessorWithAvx2AndFma) {
   if (!HasAvx2AndFma()) GTEST_SKIP() << "the loop needs AVX2 and FMA";
   EXPECT_TRUE(OwnConvolutionMatchesOpenCv());
+}
+
+// The saturation filter's own loop against cv::transform called directly,
+// and in use where the processor has AVX2 and FMA: widths below, at and
+// past a vector of pixels, matrices that round in many values.
+TEST(ChannelMixTest, TheOwnLoopGivesTransformsBytesAndIsUsed) {
+  if (!HasAvx2AndFma()) GTEST_SKIP() << "the loop needs AVX2 and FMA";
+  EXPECT_TRUE(OwnMixMatchesOpenCv());
+  cv::RNG rng(11);
+  for (const int value : {-100, -50, -3, 34, 1000}) {
+    for (const int width : {1, 7, 8, 9, 509}) {
+      SCOPED_TRACE("value " + std::to_string(value) + ", width " + std::to_string(width));
+      cv::Mat noise(40, width, CV_8UC4), expected;
+      rng.fill(noise, cv::RNG::UNIFORM, 0, 256);
+      cv::transform(noise, expected, SaturationMatrix(value));
+      MixChannels(noise, SaturationMatrix(value));
+      ASSERT_EQ(cv::norm(noise, expected, cv::NORM_INF), 0.0);
+    }
+  }
 }
 
 // OpenCV scales a wide box's sum S by 1 / n in float, but the last values
