@@ -404,15 +404,75 @@ bool BoxRoundsExactly(std::int64_t n) {
   return true;
 }
 
+// How many values at the start of a row of values OpenCV's box filter of
+// over 256 pixels scales in float, the rest (past its last vector, whose
+// width is OpenCV's business) being scaled in double, which always gives
+// S / n rounded; -1 when that could not be told. The width is found once:
+// on a picture of 201 rows and 255 pixels (1,020 values, which leave 4,
+// 12, 28 or 60 past vectors of 8, 16, 32 or 64), a box of 201 x 201 is
+// made to hold a sum that float scaling rounds otherwise at the first
+// pixel past each such vector in turn, and that pixel's value tells which
+// way OpenCV scaled it.
+int BoxFloatValues(int values) {
+  static const int lanes = [] {
+    constexpr int kRadius = 100, kSide = 2 * kRadius + 1, kWidth = 255, kValues = 4 * kWidth;
+    constexpr std::int64_t n = std::int64_t{kSide} * kSide;
+    const auto scale = static_cast<float>(1.0 / static_cast<double>(n));
+    std::int64_t sum = -1;
+    for (std::int64_t k = 0; k < 255 && sum < 0; ++k) {
+      const std::int64_t half = n * (2 * k + 1) / 2;
+      for (std::int64_t s = std::max<std::int64_t>(0, half - 3); s <= half + 4 && sum < 0; ++s) {
+        if (std::lrint(static_cast<float>(s) * scale) != (2 * s + n) / (2 * n)) sum = s;
+      }
+    }
+    if (sum < 0) return 0;
+    const auto level = static_cast<int>(sum / n);
+    const auto inFloat = static_cast<std::uint8_t>(std::lrint(static_cast<float>(sum) * scale));
+    const auto exact = static_cast<std::uint8_t>((2 * sum + n) / (2 * n));
+    int found = 4;  // no value past a vector: all in float
+    for (const int width : {8, 16, 32, 64}) {
+      const int x = (kValues - kValues % width) / 4;
+      // How often the box of pixel x, mirrored at the right edge, counts
+      // each column; raised pixels in its 201 rows (counted once each
+      // down the middle row's box) make up the sum, twice-counted columns
+      // first.
+      std::vector<int> counts(kWidth, 0);
+      for (int c = x - kRadius; c <= x + kRadius; ++c) ++counts[static_cast<std::size_t>(cv::borderInterpolate(c, kWidth, cv::BORDER_REFLECT))];
+      cv::Mat probe(kSide, kWidth, CV_8UC4, cv::Scalar::all(level));
+      std::int64_t left = sum - n * level;
+      for (const int weight : {2, 1}) {
+        for (int c = 0; c < kWidth; ++c) {
+          if (counts[static_cast<std::size_t>(c)] != weight) continue;
+          for (int y = 0; y < kSide && left >= weight; ++y, left -= weight) {
+            probe.at<cv::Vec4b>(y, c) = cv::Vec4b::all(static_cast<std::uint8_t>(level + 1));
+          }
+        }
+      }
+      if (left != 0) return 0;
+      cv::Mat out;
+      cv::blur(probe, out, cv::Size(kSide, kSide), cv::Point(-1, -1), cv::BORDER_REFLECT);
+      const std::uint8_t got = out.at<cv::Vec4b>(kRadius, x)[0];
+      if (got == exact && found == width / 2) {
+        found = width;  // past this vector, and past the narrower ones
+      } else if (got != inFloat) {
+        return 0;  // neither, or a wider vector without the narrower
+      }
+    }
+    return found;
+  }();
+  return lanes == 0 ? -1 : values - values % lanes;
+}
+
 // The box blur of (2 rx + 1) x (2 ry + 1) pixels of a whole picture in
-// place, mirrored at the edges (abc|cba): cv::blur's pixels where
-// BoxRoundsExactly(kernel), on every picture thread, where cv::blur runs
-// on one. Each thread takes a band of rows, after every band has saved the
+// place, mirrored at the edges (abc|cba): cv::blur's pixels, on every
+// picture thread, where cv::blur runs on one. Pixels left of floatPixels
+// are scaled in float as OpenCV's vector loop does, the rest exactly, as
+// its double scaling gives (BoxFloatValues). Each thread takes a band of rows, after every band has saved the
 // ry rows above and below it that its neighbours write. A band keeps the
 // sum of each column's 2 ry + 1 rows and moves it down a row at a time;
 // an output row waits in a ring of ry + 1 rows until its band has read the
 // row below it for the last time. About 3 ry rows a thread in all.
-void BoxWhole(cv::Mat& pixels, int rx, int ry) {
+void BoxWhole(cv::Mat& pixels, int rx, int ry, int floatPixels) {
   CV_Assert(pixels.type() == CV_8UC4);
   const int width = pixels.cols, height = pixels.rows;
   const auto n = static_cast<std::int64_t>(2 * rx + 1) * (2 * ry + 1);
@@ -424,7 +484,7 @@ void BoxWhole(cv::Mat& pixels, int rx, int ry) {
   // Where each output column's horizontal sum reads, mirrored at the edges.
   std::vector<int> columns(static_cast<std::size_t>(width + 2 * rx + 1));
   for (int k = 0; k < width + 2 * rx + 1; ++k) columns[static_cast<std::size_t>(k)] = mirror(k - rx, width);
-  // OpenCV's own scaling, which BoxRoundsExactly found exact for n.
+  // OpenCV's scaling in float.
   const auto scale = static_cast<float>(1.0 / static_cast<double>(n));
   std::vector<cv::Mat> above(static_cast<std::size_t>(bands)), below(static_cast<std::size_t>(bands));
   RunInParallel(bands, bands, [&](int t) {
@@ -469,7 +529,15 @@ void BoxWhole(cv::Mat& pixels, int rx, int ry) {
       for (int k = 0; k < reach; ++k) total = _mm_add_epi32(total, at(from[k]));
       auto* const pixels32 = reinterpret_cast<std::uint32_t*>(out);
       for (int x = 0; x < width; ++x) {
-        __m128i level = _mm_cvtps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(total), scales));
+        __m128i level;
+        if (x < floatPixels) {
+          level = _mm_cvtps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(total), scales));
+        } else {
+          alignas(16) std::int32_t sum[4];
+          _mm_store_si128(reinterpret_cast<__m128i*>(sum), total);
+          for (std::int32_t& c : sum) c = static_cast<std::int32_t>((2 * std::int64_t{c} + n) / (2 * n));
+          level = _mm_load_si128(reinterpret_cast<const __m128i*>(sum));
+        }
         level = _mm_packus_epi16(_mm_packs_epi32(level, level), level);
         pixels32[x] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(level));
         total = _mm_add_epi32(total, _mm_sub_epi32(at(from[x + reach]), at(from[x])));
@@ -484,7 +552,8 @@ void BoxWhole(cv::Mat& pixels, int rx, int ry) {
         const int enter = 4 * columns[static_cast<std::size_t>(x + 2 * rx + 1)];
         const int leave = 4 * columns[static_cast<std::size_t>(x)];
         for (int c = 0; c < 4; ++c) {
-          out[4 * x + c] = static_cast<std::uint8_t>(std::lrint(static_cast<float>(total[c]) * scale));
+          out[4 * x + c] = static_cast<std::uint8_t>(
+              x < floatPixels ? std::lrint(static_cast<float>(total[c]) * scale) : (2 * total[c] + n) / (2 * n));
           total[c] += sums[enter + c] - sums[leave + c];
         }
       }
@@ -536,11 +605,16 @@ void BoxInPlace(cv::Mat& pixels, int rx, int ry, int border) {
   if (pixels.total() >= kStripPixels && stripCost > kBoxStripBytes) {
     // Kernels of up to 256 pixels OpenCV sums in 16 bits and divides its own way.
     const std::int64_t kernel = std::int64_t{2 * rx + 1} * (2 * ry + 1);
-    if (border == cv::BORDER_REFLECT && kernel > 256 && BoxRoundsExactly(kernel)) {
-      BoxWhole(pixels, rx, ry);
-    } else {
-      cv::blur(pixels, pixels, cv::Size(2 * rx + 1, 2 * ry + 1), cv::Point(-1, -1), border);
+    if (border == cv::BORDER_REFLECT && kernel > 256) {
+      // Where float scaling is exact, where the values are scaled makes no difference.
+      const int values = 4 * pixels.cols;
+      const int floatValues = BoxRoundsExactly(kernel) ? values : BoxFloatValues(values);
+      if (floatValues >= 0) {
+        BoxWhole(pixels, rx, ry, floatValues / 4);
+        return;
+      }
     }
+    cv::blur(pixels, pixels, cv::Size(2 * rx + 1, 2 * ry + 1), cv::Point(-1, -1), border);
     return;
   }
   ByRowStripsWithHalo(pixels, ry, [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {

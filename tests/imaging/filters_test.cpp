@@ -945,9 +945,12 @@ TEST(ChannelMixTest, TheOwnLoopGivesTransformsBytesAndIsUsed) {
 // OpenCV scales a wide box's sum S by 1 / n in float, but the last values
 // of a row (past its last full vector) in double: for a few sums of the
 // widest boxes the two land on either side of a half. A big picture blurred
-// whole must round them as OpenCV does. The box of a row's last pixel is
-// made to hold such a sum, every other pixel the same level; its row of
-// 2101 pixels, 8404 values, ends with a pixel past every vector width.
+// whole must round them as OpenCV does. Two boxes are made to hold such a
+// sum, every other pixel the same level: the box of a row's last pixel,
+// its row of 2103 pixels, 8412 values, ending with a pixel past every
+// vector width; the box of the pixel before it, past the last full vector
+// of 16 or more values but not of 8; and a box well inside the row, which
+// OpenCV scales in float.
 TEST(BlurTest, AWideBoxRoundsAHalfwaySumAsOpenCVDoes) {
   constexpr int kRadius = 100;
   constexpr std::int64_t n = (2 * kRadius + 1) * (2 * kRadius + 1);
@@ -958,24 +961,58 @@ TEST(BlurTest, AWideBoxRoundsAHalfwaySumAsOpenCVDoes) {
   }
   ASSERT_GE(sum, 0) << "no sum rounds otherwise in float for this box";
   const int level = static_cast<int>(sum / n);
-  std::int64_t raised = sum % n;  // pixels one level up in the box
   Image image;
-  image.CreateBitmap(2101, 520, Rgb(level, level, level));
+  image.CreateBitmap(2103, 1400, Rgb(level, level, level));
   cv::Mat pixels = WrapPixels(WorkingImage(image));
-  const int cx = pixels.cols - 1, cy = 260;
   const auto raise = [&](int x, int y) {
     pixels.at<cv::Vec4b>(y, x) = cv::Vec4b(level + 1, level + 1, level + 1, 255);
   };
-  // The box mirrors the last kRadius columns back into itself: a pixel there
-  // counts twice, one in the column before them once.
+  // The last pixel's box mirrors the last kRadius columns back into
+  // itself: a pixel there counts twice, one in the column before them once.
+  const int cx = pixels.cols - 1, cy = 260;
+  std::int64_t raised = sum % n;  // pixels one level up in the box
   if (raised % 2 == 1) raise(cx - kRadius, cy);
   raised /= 2;
   for (int y = cy - kRadius; y <= cy + kRadius && raised > 0; ++y) {
     for (int x = cx - kRadius + 1; x <= cx && raised > 0; ++x, --raised) raise(x, y);
   }
   ASSERT_EQ(raised, 0);
+  // The box of the pixel before the last mirrors the last kRadius - 1
+  // columns back into itself.
+  const int bx = cx - 1, by = 1140;
+  raised = sum % n;
+  if (raised % 2 == 1) raise(bx - kRadius, by);
+  raised /= 2;
+  for (int y = by - kRadius; y <= by + kRadius && raised > 0; ++y) {
+    for (int x = bx - kRadius + 3; x <= cx && raised > 0; ++x, --raised) raise(x, y);
+  }
+  ASSERT_EQ(raised, 0);
+  // Inside the row, rows apart from the other boxes: each pixel counts once.
+  const int ix = 1000, iy = 700;
+  raised = sum % n;
+  for (int y = iy - kRadius; y <= iy + kRadius && raised > 0; ++y) {
+    for (int x = ix - kRadius; x <= ix + kRadius && raised > 0; ++x, --raised) raise(x, y);
+  }
+  // Each box holds the sum, counted as the blur mirrors the edges.
+  const auto boxSum = [&](int cx0, int cy0) {
+    std::int64_t total = 0;
+    for (int y = cy0 - kRadius; y <= cy0 + kRadius; ++y) {
+      for (int x = cx0 - kRadius; x <= cx0 + kRadius; ++x) {
+        total += pixels.at<cv::Vec4b>(Reflected(y, pixels.rows), Reflected(x, pixels.cols))[0];
+      }
+    }
+    return total;
+  };
+  ASSERT_EQ(boxSum(cx, cy), sum);
+  ASSERT_EQ(boxSum(bx, by), sum);
+  ASSERT_EQ(boxSum(ix, iy), sum);
   cv::Mat expected = pixels.clone();
   whole::Box(expected, kRadius);
+  const auto grey = [](int v) { return cv::Vec4b(v, v, v, 255); };
+  ASSERT_EQ(expected.at<cv::Vec4b>(cy, cx), grey(static_cast<int>((2 * sum + n) / (2 * n))));
+  const auto inFloat = grey(static_cast<int>(std::lrint(static_cast<float>(sum) * scale)));
+  ASSERT_EQ(expected.at<cv::Vec4b>(iy, ix), inFloat);
+  ASSERT_EQ(expected.at<cv::Vec4b>(by, bx), inFloat);
   for (const int threads : {1, 2}) {
     SCOPED_TRACE(std::to_string(threads) + " threads");
     Image blurred;
@@ -985,6 +1022,8 @@ TEST(BlurTest, AWideBoxRoundsAHalfwaySumAsOpenCVDoes) {
     SetPictureThreads(ProcessorCount());
     const cv::Mat got = WrapPixels(WorkingImage(blurred));
     EXPECT_EQ(got.at<cv::Vec4b>(cy, cx), expected.at<cv::Vec4b>(cy, cx));
+    EXPECT_EQ(got.at<cv::Vec4b>(iy, ix), expected.at<cv::Vec4b>(iy, ix));
+    EXPECT_EQ(got.at<cv::Vec4b>(by, bx), expected.at<cv::Vec4b>(by, bx));
     EXPECT_EQ(cv::norm(got, expected, cv::NORM_INF), 0.0);
   }
 }
