@@ -16,12 +16,14 @@
 #
 # Usage: bench/big_picture.sh RENDER [RENDER...]
 # Environment: SIZE (default 9999x9999), SEEDS (default "1 2"), REPS
-# (default 3), LIBPNG (default build/bench/libpng_default).
+# (default 3), LIBPNG (default build/bench/libpng_default), MODES (default
+# "--no-effects --effects").
 set -euo pipefail
 [ $# -ge 1 ] || { echo "usage: big_picture.sh RENDER [RENDER...]" >&2; exit 2; }
 size=${SIZE:-9999x9999}
 seeds=(${SEEDS:-1 2})
 reps=${REPS:-3}
+modes=(${MODES:---no-effects --effects})
 libpng=${LIBPNG:-build/bench/libpng_default}
 [ -x "$libpng" ] || { echo "no $libpng (build the benchmarks first)" >&2; exit 1; }
 for render in "$@"; do [ -x "$render" ] || { echo "no renderer at $render" >&2; exit 1; }; done
@@ -36,7 +38,7 @@ bitmap=$((width * height * 4))
 printf '%-44s %-11s %5s %8s %8s %6s %9s %9s %8s %8s\n' renderer mode seed "paint+s" libpng ratio \
   "file MB" "libpng MB" "peak MB" "(peak-file)/bitmap"
 for seed in "${seeds[@]}"; do
-  for mode in --no-effects --effects; do
+  for mode in "${modes[@]}"; do
     for render in "$@"; do
       best=
       best_libpng=
