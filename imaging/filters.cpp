@@ -358,7 +358,6 @@ cv::Mat SharpenKernel(double amount) {
   return identity * (1.0 + amount) - Binomial3() * amount;
 }
 
-
 void Convolve(cv::Mat& pixels, const cv::Mat& kernel) {
   // filter2D's sums, three times as fast (convolution_p.h).
   if (pixels.type() == CV_8UC4 && kernel.rows == 3 && kernel.cols == 3 && OwnConvolutionMatchesOpenCv()) {
@@ -437,7 +436,8 @@ int BoxFloatValues(int values) {
       // down the middle row's box) make up the sum, twice-counted columns
       // first.
       std::vector<int> counts(kWidth, 0);
-      for (int c = x - kRadius; c <= x + kRadius; ++c) ++counts[static_cast<std::size_t>(cv::borderInterpolate(c, kWidth, cv::BORDER_REFLECT))];
+      for (int c = x - kRadius; c <= x + kRadius; ++c)
+        ++counts[static_cast<std::size_t>(cv::borderInterpolate(c, kWidth, cv::BORDER_REFLECT))];
       cv::Mat probe(kSide, kWidth, CV_8UC4, cv::Scalar::all(level));
       std::int64_t left = sum - n * level;
       for (const int weight : {2, 1}) {
@@ -467,11 +467,12 @@ int BoxFloatValues(int values) {
 // place, mirrored at the edges (abc|cba): cv::blur's pixels, on every
 // picture thread, where cv::blur runs on one. Pixels left of floatPixels
 // are scaled in float as OpenCV's vector loop does, the rest exactly, as
-// its double scaling gives (BoxFloatValues). Each thread takes a band of rows, after every band has saved the
-// ry rows above and below it that its neighbours write. A band keeps the
-// sum of each column's 2 ry + 1 rows and moves it down a row at a time;
-// an output row waits in a ring of ry + 1 rows until its band has read the
-// row below it for the last time. About 3 ry rows a thread in all.
+// its double scaling gives (BoxFloatValues). Each thread takes a band of
+// rows, after every band has saved the ry rows above and below it that
+// its neighbours write. A band keeps the sum of each column's 2 ry + 1
+// rows and moves it down a row at a time; an output row waits in a ring
+// of ry + 1 rows until its band has read the row below it for the last
+// time. About 3 ry rows a thread in all.
 void BoxWhole(cv::Mat& pixels, int rx, int ry, int floatPixels) {
   CV_Assert(pixels.type() == CV_8UC4);
   const int width = pixels.cols, height = pixels.rows;
@@ -552,8 +553,9 @@ void BoxWhole(cv::Mat& pixels, int rx, int ry, int floatPixels) {
         const int enter = 4 * columns[static_cast<std::size_t>(x + 2 * rx + 1)];
         const int leave = 4 * columns[static_cast<std::size_t>(x)];
         for (int c = 0; c < 4; ++c) {
-          out[4 * x + c] = static_cast<std::uint8_t>(
-              x < floatPixels ? std::lrint(static_cast<float>(total[c]) * scale) : (2 * total[c] + n) / (2 * n));
+          out[4 * x + c] =
+              static_cast<std::uint8_t>(x < floatPixels ? std::lrint(static_cast<float>(total[c]) * scale)
+                                                        : (2 * total[c] + n) / (2 * n));
           total[c] += sums[enter + c] - sums[leave + c];
         }
       }

@@ -1,8 +1,9 @@
 #include "imaging/png_encoder.h"
-#include "imaging/png_encoder_p.h"
 
 #include <libdeflate.h>
 #include <zlib.h>
+
+#include "imaging/png_encoder_p.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -449,7 +450,9 @@ void PutPixelsAtOnce(std::vector<unsigned char>& out, const Rows& rows, int heig
 // back into the strip before. The Adler-32 of the whole is combined from
 // the strips' own.
 
-[[noreturn]] void ThrowCannotCompress() { throw ImageError(kErrorWriteFailed, "Cannot compress the picture"); }
+[[noreturn]] void ThrowCannotCompress() {
+  throw ImageError(kErrorWriteFailed, "Cannot compress the picture");
+}
 
 // --- Finding a stream's final block (png_encoder_p.h) ---------------------------
 
@@ -500,14 +503,12 @@ class DeflateBlockWalker {
     std::array<std::uint16_t, 320> symbols{};  // by code, for the long ones
   };
   struct Codes {
-    Code literals;   // literals, end, lengths
+    Code literals;  // literals, end, lengths
     Code distances;
   };
 
   // Extra bits after length codes 257 .. 285 and distance codes 0 .. 29.
-  static int LengthExtra(int symbol) {
-    return symbol < 265 || symbol == 285 ? 0 : (symbol - 261) / 4;
-  }
+  static int LengthExtra(int symbol) { return symbol < 265 || symbol == 285 ? 0 : (symbol - 261) / 4; }
   static int DistanceExtra(int symbol) { return symbol < 4 ? 0 : symbol / 2 - 1; }
 
   // Builds code from the lengths of symbols 0 .. count - 1; extra(symbol)
@@ -544,10 +545,10 @@ class DeflateBlockWalker {
           continue;
         }
         const int more = extra(symbol);
-        const std::uint32_t entry =
-            more < 0 ? kAbsent
-                     : static_cast<std::uint32_t>(symbol) | (static_cast<std::uint32_t>(len) << 9) |
-                           (static_cast<std::uint32_t>(len + more) << 13);
+        const std::uint32_t entry = more < 0 ? kAbsent
+                                             : static_cast<std::uint32_t>(symbol) |
+                                                   (static_cast<std::uint32_t>(len) << 9) |
+                                                   (static_cast<std::uint32_t>(len + more) << 13);
         for (unsigned i = reversed; i < (1u << kTableBits); i += 1u << len) code.table[i] = entry;
       }
     }

@@ -736,7 +736,8 @@ std::vector<StripCase> StripCases() {
        [sharpen](cv::Mat& m) { whole::Convolve(m, sharpen(2.55)); }},
       // Weights whose products round in most values: summed in another
       // order or rounded once more per tap, tens of bytes differ.
-      {"Sharpen_7", [](Image& i) { i.Sharpen(7); }, [sharpen](cv::Mat& m) { whole::Convolve(m, sharpen(0.07)); }},
+      {"Sharpen_7", [](Image& i) { i.Sharpen(7); },
+       [sharpen](cv::Mat& m) { whole::Convolve(m, sharpen(0.07)); }},
       {"EdgeDetectLight", [](Image& i) { i.EdgeDetectLight(); },
        [](cv::Mat& m) {
          whole::Convolve(m, Kernel({0, -1, 0, -1, 4, -1, 0, -1, 0}));
@@ -894,9 +895,12 @@ TEST(ConvolutionTest, TheOwnLoopGivesFilter2DsBytes) {
     identity.at<float>(1, 1) = 1.0f;
     return cv::Mat(identity * (1.0 + a) - Kernel({1, 2, 1, 2, 4, 2, 1, 2, 1}, 16.0f) * a);
   };
-  const cv::Mat kernels[] = {sharpen(0.07), sharpen(1.29), sharpen(10.0),
+  const cv::Mat kernels[] = {sharpen(0.07),
+                             sharpen(1.29),
+                             sharpen(10.0),
                              Kernel({-1, -1, -1, -1, 16, -1, -1, -1, -1}, 8.0f),
-                             Kernel({0, -1, 0, -1, 4, -1, 0, -1, 0}), Kernel({-2, -1, 0, -1, 1, 1, 0, 1, 2})};
+                             Kernel({0, -1, 0, -1, 4, -1, 0, -1, 0}),
+                             Kernel({-2, -1, 0, -1, 1, 1, 0, 1, 2})};
   const cv::Size sizes[] = {{1, 1}, {2, 3}, {8, 1}, {37, 21}, {509, 64}, {1031, 7}};
   cv::RNG rng(7);
   for (std::size_t k = 0; k < std::size(kernels); ++k) {

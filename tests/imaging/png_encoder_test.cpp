@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <libdeflate.h>
 #include <png.h>
-#include <zlib.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <QBuffer>
 #include <QImage>
@@ -373,7 +373,8 @@ std::vector<unsigned char> MixedBytes(std::uint32_t seed, std::size_t size) {
         for (std::size_t k = 0; k < length; ++k) bytes.push_back(static_cast<unsigned char>(next()));
         break;
       case 2:
-        for (std::size_t k = 0; k < length; ++k) bytes.push_back(static_cast<unsigned char>('a' + next() % 6));
+        for (std::size_t k = 0; k < length; ++k)
+          bytes.push_back(static_cast<unsigned char>('a' + next() % 6));
         break;
       default:
         if (bytes.size() > 300) {
@@ -393,12 +394,14 @@ std::vector<unsigned char> MixedBytes(std::uint32_t seed, std::size_t size) {
 // refused rather than read past its end.
 TEST(DeflateWalkTest, FindsTheFinalBlockWhereInflateDoes) {
   for (std::uint32_t seed = 0; seed < 120; ++seed) {
-    const std::vector<unsigned char> data = MixedBytes(seed, seed % 7 == 0 ? seed : 1000 + seed * 2311 % 300000);
+    const std::vector<unsigned char> data =
+        MixedBytes(seed, seed % 7 == 0 ? seed : 1000 + seed * 2311 % 300000);
     std::vector<unsigned char> stream(data.size() + data.size() / 8 + 1024);
     if (seed % 2 == 0) {
       libdeflate_compressor* compressor = libdeflate_alloc_compressor(static_cast<int>(seed / 2 % 13));
       ASSERT_NE(compressor, nullptr);
-      stream.resize(libdeflate_deflate_compress(compressor, data.data(), data.size(), stream.data(), stream.size()));
+      stream.resize(
+          libdeflate_deflate_compress(compressor, data.data(), data.size(), stream.data(), stream.size()));
       libdeflate_free_compressor(compressor);
     } else {
       constexpr int kStrategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
