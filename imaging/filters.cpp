@@ -28,6 +28,7 @@
 #include "imaging/convolution_p.h"
 #include "imaging/pixel_runs.h"
 #include "imaging/threads.h"
+#include "imaging/unsharp_p.h"
 
 namespace pictovance {
 
@@ -700,7 +701,12 @@ void Image::EnhanceFocus() {
 
 void Image::FocusRestoration() {
   Filter(*this, "FocusRestoration", [&](cv::Mat& pixels) {
-    constexpr double kSigma = 2.0, kAmount = 1.5;
+    // OpenCV's bytes in one pass, in place (unsharp_p.h).
+    if (OwnUnsharpMatchesOpenCv()) {
+      RestoreFocus(pixels, pixels.total() < kStripPixels ? 1 : PictureThreads());
+      return;
+    }
+    constexpr double kSigma = kFocusSigma, kAmount = kFocusAmount;
     ByRowStripsWithHalo(
         pixels, GaussianReach(kSigma), [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
           cv::Mat soft;

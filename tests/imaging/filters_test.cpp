@@ -16,6 +16,7 @@
 #include "imaging/image.h"
 #include "imaging/qt_bridge.h"
 #include "imaging/threads.h"
+#include "imaging/unsharp_p.h"
 #include "tests/imaging/pictures.h"
 
 namespace pictovance {
@@ -347,7 +348,8 @@ TEST_P(FilterLimitTest, GivesTheLimitsOutputAtAndBeyondIt) {
   for (const auto& [w, h] : {std::pair{17, 9}, std::pair{16, 10}}) {
     const Image original = Paint(w, h, Rich);
     for (const bool beyond : {false, true}) {
-      SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + (beyond ? ", beyond the limit" : ", at the limit"));
+      SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) +
+                   (beyond ? ", beyond the limit" : ", at the limit"));
       Image image = Paint(w, h, Rich);
       (beyond ? GetParam().beyond : GetParam().atLimit)(image);
       EXPECT_TRUE(PixelsNear(
@@ -356,9 +358,13 @@ TEST_P(FilterLimitTest, GivesTheLimitsOutputAtAndBeyondIt) {
   }
 }
 
-int Luma(Colour c) { return static_cast<int>(std::lround(0.299 * Red(c) + 0.587 * Green(c) + 0.114 * Blue(c))); }
+int Luma(Colour c) {
+  return static_cast<int>(std::lround(0.299 * Red(c) + 0.587 * Green(c) + 0.114 * Blue(c)));
+}
 int Clip(double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 255.0))); }
-Colour PerChannel(Colour c, const std::function<int(int)>& f) { return Rgb(f(Red(c)), f(Green(c)), f(Blue(c))); }
+Colour PerChannel(Colour c, const std::function<int(int)>& f) {
+  return Rgb(f(Red(c)), f(Green(c)), f(Blue(c)));
+}
 
 // The pixel at (x, y) with the border repeated outward.
 Colour Replicated(const Image& o, int x, int y) {
@@ -420,7 +426,9 @@ Colour MeanColour(const Image& o) {
 std::vector<LimitCase> LimitCases() {
   const auto fixed = [](Colour colour) { return [colour](const Image&, int, int) { return colour; }; };
   const auto curve = [](std::function<double(int)> f) {
-    return [f](const Image& o, int x, int y) { return PerChannel(o.GetColorAt(x, y), [&f](int c) { return Clip(f(c)); }); };
+    return [f](const Image& o, int x, int y) {
+      return PerChannel(o.GetColorAt(x, y), [&f](int c) { return Clip(f(c)); });
+    };
   };
   const Colour tint = Rgb(255, 200, 120);
   const auto sepia = [tint](int lift) {
@@ -439,8 +447,8 @@ std::vector<LimitCase> LimitCases() {
        curve([](int c) { return 127.5 + (c - 127.5) * 1024.0; }), 1},
       {"ContrastMinus1000", [](Image& i) { i.contrast(-1000); }, [](Image& i) { i.contrast(INT_MIN); },
        curve([](int c) { return 127.5 + (c - 127.5) / 1024.0; }), 1},
-      {"Lightness100", [](Image& i) { i.lightness(100); }, [](Image& i) { i.lightness(INT_MAX); }, fixed(Grey(255)),
-       0},
+      {"Lightness100", [](Image& i) { i.lightness(100); }, [](Image& i) { i.lightness(INT_MAX); },
+       fixed(Grey(255)), 0},
       {"LightnessMinus100", [](Image& i) { i.lightness(-100); }, [](Image& i) { i.lightness(INT_MIN); },
        fixed(Grey(0)), 0},
       {"Gamma10", [](Image& i) { i.Gamma(10.0); }, [](Image& i) { i.Gamma(1e6); },
@@ -456,10 +464,10 @@ std::vector<LimitCase> LimitCases() {
        1},
       {"SaturationMinus100", [](Image& i) { i.saturation(-100); }, [](Image& i) { i.saturation(INT_MIN); },
        [](const Image& o, int x, int y) { return Grey(Luma(o.GetColorAt(x, y))); }, 1},
-      {"Sepia255", [tint](Image& i) { i.Sepia(255, tint); }, [tint](Image& i) { i.Sepia(INT_MAX, tint); }, sepia(255),
-       1},
-      {"SepiaMinus255", [tint](Image& i) { i.Sepia(-255, tint); }, [tint](Image& i) { i.Sepia(INT_MIN, tint); },
-       sepia(-255), 1},
+      {"Sepia255", [tint](Image& i) { i.Sepia(255, tint); }, [tint](Image& i) { i.Sepia(INT_MAX, tint); },
+       sepia(255), 1},
+      {"SepiaMinus255", [tint](Image& i) { i.Sepia(-255, tint); },
+       [tint](Image& i) { i.Sepia(INT_MIN, tint); }, sepia(-255), 1},
       // Each byte shifts its channel by -128 to +127; bits above the 24 are ignored.
       {"BalanceFFFFFF", [](Image& i) { i.Balance(0xFFFFFF); }, [](Image& i) { i.Balance(-1); },
        curve([](int c) { return c + 127.0; }), 0},
@@ -848,9 +856,9 @@ TEST_P(StripTest, GivesTheWholePictureCallsPixels) {
   // Small pictures, a square above the strip threshold, an odd one, a
   // wide one whose bands are shorter than the widest blur's reach, and one
   // wide enough for a wide box to be blurred whole, in bands.
-  const std::array<int, 3> shapes[] = {{1, 1, 0},      {37, 21, 0},     {64, 48, 1},     {1031, 1033, 0},
-                                       {1283, 819, 1}, {1100, 1000, 2}, {17011, 62, 0},  {2053, 2049, 1},
-                                       {2701, 401, 0}};
+  const std::array<int, 3> shapes[] = {{1, 1, 0},       {37, 21, 0},     {64, 48, 1},
+                                       {1031, 1033, 0}, {1283, 819, 1},  {1100, 1000, 2},
+                                       {17011, 62, 0},  {2053, 2049, 1}, {2701, 401, 0}};
   for (const auto& [w, h, kind] : shapes) {
     const Image original = BigPicture(w, h, kind);
     cv::Mat expected = WrapConstPixels(ToQImage(original.GetPicture())).clone();
@@ -942,6 +950,32 @@ TEST(ChannelMixTest, TheOwnLoopGivesTransformsBytesAndIsUsed) {
       cv::transform(noise, expected, SaturationMatrix(value));
       MixChannels(noise, SaturationMatrix(value));
       ASSERT_EQ(cv::norm(noise, expected, cv::NORM_INF), 0.0);
+    }
+  }
+}
+
+// FocusRestoration's own pass against OpenCV's Gaussian and addWeighted
+// called directly, and in use where the processor has AVX2: pictures
+// narrower and shorter than the kernel, widths with a remainder past the
+// last full vector down and across and without, one to three bands (three
+// bands of one row each on a three-row picture).
+TEST(UnsharpTest, TheOwnPassGivesOpenCvsBytesAndIsUsed) {
+  if (!HasAvx2AndFma()) GTEST_SKIP() << "the pass needs AVX2";
+  EXPECT_TRUE(OwnUnsharpMatchesOpenCv());
+  const cv::Size sizes[] = {{1, 1}, {2, 3}, {5, 13}, {8, 1}, {12, 40}, {37, 21}, {509, 64}, {1031, 7}};
+  cv::RNG rng(13);
+  for (const cv::Size size : sizes) {
+    cv::Mat noise(size, CV_8UC4), soft, expected;
+    rng.fill(noise, cv::RNG::UNIFORM, 0, 256);
+    cv::GaussianBlur(noise, soft, cv::Size(), kFocusSigma, kFocusSigma, cv::BORDER_REPLICATE);
+    cv::addWeighted(noise, 1.0 + kFocusAmount, soft, -kFocusAmount, 0.0, expected);
+    whole::Opaque(expected);
+    for (const int threads : {1, 2, 3}) {
+      SCOPED_TRACE(std::to_string(size.width) + " x " + std::to_string(size.height) + ", " +
+                   std::to_string(threads) + " threads");
+      cv::Mat got = noise.clone();
+      RestoreFocus(got, threads);
+      ASSERT_EQ(cv::norm(got, expected, cv::NORM_INF), 0.0);
     }
   }
 }
