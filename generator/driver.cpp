@@ -6,6 +6,7 @@
 #include "generator/driver_steps.h"
 #include "generator/effects.h"
 #include "generator/preview.h"
+#include "imaging/heap.h"
 
 namespace pictovance {
 
@@ -61,7 +62,8 @@ void GeneratePicture(FormState& state, Form& form, Random& rng) {
   std::int32_t currentIndex = 0;
   if (paletteMode) {
     n = rng.RandomInt(16) + 2;
-    for (std::int32_t k = 1; k <= n; ++k) state.Palette[static_cast<std::size_t>(k)] = rng.RandomInt(16777215);
+    for (std::int32_t k = 1; k <= n; ++k)
+      state.Palette[static_cast<std::size_t>(k)] = rng.RandomInt(16777215);
     backgroundIndex = rng.RandomIndex(n);
     canvas.CreateBitmap(W, H, state.Palette[static_cast<std::size_t>(backgroundIndex)]);
     currentIndex = rng.RandomIndex(n);
@@ -71,6 +73,8 @@ void GeneratePicture(FormState& state, Form& form, Random& rng) {
     canvas.AssignPicture(state.Sources[static_cast<std::size_t>(backgroundIndex - 1)].GetPicture());
     currentIndex = rng.RandomIndex(n);
   }
+  FitHeapToPicture(std::size_t{4} * static_cast<std::size_t>(canvas.Width()) *
+                   static_cast<std::size_t>(canvas.Height()));
   const ColourSources colours{paletteMode, state.Palette, state.Sources};
   DotPainter painter(canvas);
 
@@ -94,8 +98,8 @@ void GeneratePicture(FormState& state, Form& form, Random& rng) {
     rng.Redraw(mirrorY, 0.05, 0.3);
     const RowRange rows = ChooseRows(H, rng);
     if (currentIndex == backgroundIndex && !mirrorX && !mirrorY) continue;
-    painter.Paint(i, rows.top, rows.bottom, PenSettings{colours, currentIndex, W - 1, H - 1, thickPen, mirrorX, mirrorY},
-                  rng);
+    painter.Paint(i, rows.top, rows.bottom,
+                  PenSettings{colours, currentIndex, W - 1, H - 1, thickPen, mirrorX, mirrorY}, rng);
   }
 
   // 6. Block phase.
