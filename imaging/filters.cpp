@@ -26,6 +26,7 @@
 #include "imaging/bitmap_p.h"
 #include "imaging/channel_mix_p.h"
 #include "imaging/convolution_p.h"
+#include "imaging/luminance_p.h"
 #include "imaging/pixel_runs.h"
 #include "imaging/threads.h"
 #include "imaging/unsharp_p.h"
@@ -737,6 +738,17 @@ void Image::Equalize() {
 
 void Image::EqualizeOnLuminance() {
   Filter(*this, "EqualizeOnLuminance", [&](cv::Mat& pixels) {
+    // OpenCV's conversions in one pass, in place (luminance_p.h).
+    if (OwnLumaMatchesOpenCv()) {
+      const auto histogram = CountInStrips<1>(pixels, [&](cv::Range rows, std::array<Histogram, 1>& counts) {
+        for (int y = rows.start; y < rows.end; ++y) {
+          const auto* row = pixels.ptr<QRgb>(y);
+          CountRuns(row, pixels.cols, [&](int x, std::int64_t n) { counts[0][LumaLevel(row[x])] += n; });
+        }
+      });
+      MapLuma(pixels, EqualizingCurve(histogram[0]), pixels.total() < kStripPixels ? 1 : PictureThreads());
+      return;
+    }
     const auto toYCrCb = [](const cv::Mat& strip) {
       cv::Mat ycrcb;
       cv::cvtColor(strip, ycrcb, cv::COLOR_BGR2YCrCb);

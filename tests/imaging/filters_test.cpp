@@ -14,6 +14,7 @@
 #include "imaging/channel_mix_p.h"
 #include "imaging/convolution_p.h"
 #include "imaging/image.h"
+#include "imaging/luminance_p.h"
 #include "imaging/qt_bridge.h"
 #include "imaging/threads.h"
 #include "imaging/unsharp_p.h"
@@ -976,6 +977,52 @@ TEST(UnsharpTest, TheOwnPassGivesOpenCvsBytesAndIsUsed) {
       cv::Mat got = noise.clone();
       RestoreFocus(got, threads);
       ASSERT_EQ(cv::norm(got, expected, cv::NORM_INF), 0.0);
+    }
+  }
+}
+
+// EqualizeOnLuminance's own pass against cvtColor there and back: every
+// one of the 2^24 colours under a curve that turns the levels round, then
+// noise under random curves at widths below, at and past a vector of
+// pixels, on one to three bands; and in use where the processor has AVX2.
+TEST(LuminanceTest, TheOwnPassGivesCvtColorsBytesForEveryColourAndIsUsed) {
+  if (!HasAvx2AndFma()) GTEST_SKIP() << "the pass needs AVX2";
+  EXPECT_TRUE(OwnLumaMatchesOpenCv());
+  const auto reference = [](const cv::Mat& pixels, const std::array<std::uint8_t, 256>& curve) {
+    cv::Mat ycrcb, out;
+    cv::cvtColor(pixels, ycrcb, cv::COLOR_BGR2YCrCb);
+    std::int64_t otherLuma = 0;
+    for (int y = 0; y < ycrcb.rows; ++y) {
+      for (int x = 0; x < ycrcb.cols; ++x) {
+        std::uint8_t& level = ycrcb.at<cv::Vec3b>(y, x)[0];
+        otherLuma += LumaLevel(pixels.at<std::uint32_t>(y, x)) != level;
+        level = curve[level];
+      }
+    }
+    EXPECT_EQ(otherLuma, 0) << "pixels whose LumaLevel is not cvtColor's";
+    cv::cvtColor(ycrcb, out, cv::COLOR_YCrCb2BGR, 4);
+    return out;
+  };
+  cv::Mat every(4096, 4096, CV_8UC4);
+  for (std::uint32_t c = 0; c < (1u << 24); ++c) every.ptr<std::uint32_t>()[c] = 0xFF000000u | c;
+  std::array<std::uint8_t, 256> reversed{};
+  for (int level = 0; level < 256; ++level)
+    reversed[static_cast<std::size_t>(level)] = static_cast<std::uint8_t>(255 - level);
+  const cv::Mat expected = reference(every, reversed);
+  MapLuma(every, reversed, 2);
+  ASSERT_EQ(cv::norm(every, expected, cv::NORM_INF), 0.0);
+  cv::RNG rng(17);
+  for (const int width : {1, 7, 8, 9, 509}) {
+    cv::Mat noise(5, width, CV_8UC4);
+    rng.fill(noise, cv::RNG::UNIFORM, 0, 256);
+    std::array<std::uint8_t, 256> curve{};
+    for (std::uint8_t& level : curve) level = static_cast<std::uint8_t>(rng.uniform(0, 256));
+    const cv::Mat want = reference(noise, curve);
+    for (const int threads : {1, 2, 3}) {
+      SCOPED_TRACE("width " + std::to_string(width) + ", " + std::to_string(threads) + " threads");
+      cv::Mat got = noise.clone();
+      MapLuma(got, curve, threads);
+      ASSERT_EQ(cv::norm(got, want, cv::NORM_INF), 0.0);
     }
   }
 }
