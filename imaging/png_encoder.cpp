@@ -229,9 +229,19 @@ class ColourTable {
     for (int y = top; y < bottom; ++y) {
       if (stop.load(std::memory_order_relaxed)) return false;
       const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-      for (int x = RunEnd(row, 0, width, last); x < width; x = RunEnd(row, x + 1, width, last)) {
-        last = row[x];
-        if (!Add(last)) return false;
+      // Four pixels equal to the last one added are skipped; any other four
+      // are added one by one. A test per pixel would guess wrong half the
+      // time on dotted rows, where runs are a pixel or two long.
+      int x = 0;
+      for (; x + 4 <= width; x += 4) {
+        if (RunEnd(row, x, x + 4, last) == x + 4) continue;
+        bool added = true;
+        for (int k = 0; k < 4; ++k) added &= Add(row[x + k]);
+        if (!added) return false;
+        last = row[x + 3];
+      }
+      for (; x < width; ++x) {
+        if (!Add(row[x])) return false;
       }
     }
     return true;
@@ -251,11 +261,14 @@ class ColourTable {
   int Count() const { return m_count; }
   QRgb Colour(int k) const { return m_colours[static_cast<std::size_t>(k)]; }
 
-  // The index of a colour the table holds.
+  // The index of a colour the table holds (0 for one it does not: a wrong
+  // pixel rather than a search without end).
   std::uint8_t IndexOf(QRgb pixel) const {
     pixel |= 0xFF000000u;
     std::uint32_t slot = SlotOf(pixel);
-    while (m_keys[slot] != pixel) slot = (slot + 1) % kSlots;
+    for (std::uint32_t tried = 0; m_keys[slot] != pixel; slot = (slot + 1) % kSlots) {
+      if (++tried == kSlots) return 0;
+    }
     return m_indices[slot];
   }
 
@@ -929,17 +942,22 @@ PngPieces EncodePngPieces(const QImage& bitmap, int level, const PngTexts& texts
         const ColourTable& lookup = *colours;
         const auto indexOf = [&lookup](const uchar* line, int width, std::uint8_t* indices) {
           const auto* pixels = reinterpret_cast<const QRgb*>(line);
-          // Most pixels repeat their left neighbour: a compare, no look-up.
+          // Four pixels equal to the last one looked up take its index with
+          // one compare; any other four are looked up one by one (see
+          // ColourTable::AddRows).
           QRgb last = pixels[0];
           std::uint8_t lastIndex = lookup.IndexOf(last);
-          for (int x = 0; x < width;) {
-            const int end = RunEnd(pixels, x, width, last);
-            std::fill(indices + x, indices + end, lastIndex);
-            if (end == width) break;
-            last = pixels[end];
-            lastIndex = lookup.IndexOf(last);
-            x = end;
+          int x = 0;
+          for (; x + 4 <= width; x += 4) {
+            if (RunEnd(pixels, x, x + 4, last) == x + 4) {
+              std::memset(indices + x, lastIndex, 4);
+              continue;
+            }
+            for (int k = 0; k < 4; ++k) indices[x + k] = lookup.IndexOf(pixels[x + k]);
+            last = pixels[x + 3];
+            lastIndex = indices[x + 3];
           }
+          for (; x < width; ++x) indices[x] = lookup.IndexOf(pixels[x]);
         };
         PutPixels(pieces, IndexRows(rgb, bits, indexOf), rgb.height(), level, tuning);
       } else {
