@@ -26,6 +26,11 @@ struct FixedKernel {
   std::vector<int> taps;
 };
 
+// The reach of the focus kernel (6 sigma + 1 taps): the loops below are
+// built for it, so that the compiler unrolls them and keeps the weights in
+// registers.
+constexpr int kFocusReach = 6;
+
 // The kernel as OpenCV blurs a lone 255 with it across one row: every tap
 // below 128 comes back as itself ((255 k + 128) / 256 rounds to k), and the
 // centre is what the others leave of 256. Kernels whose sums could
@@ -33,6 +38,7 @@ struct FixedKernel {
 [[maybe_unused]] std::optional<FixedKernel> KernelOf(double sigma) {
   const int size = cvRound(sigma * 6 + 1) | 1;
   const int reach = size / 2;
+  if (reach != kFocusReach) return std::nullopt;
   cv::Mat impulse = cv::Mat::zeros(1, 2 * size + 1, CV_8UC1), blurred;
   impulse.at<std::uint8_t>(0, size) = 255;
   cv::GaussianBlur(impulse, blurred, cv::Size(size, 1), sigma, 0.0, cv::BORDER_REPLICATE);
@@ -57,7 +63,11 @@ struct FixedKernel {
 // either end. rows: the 2 reach + 1 rows read, top to bottom.
 [[gnu::target("avx2")]] void SumDown(const std::vector<const std::uint8_t*>& rows, const FixedKernel& kernel,
                                      std::int16_t* out, int values) {
-  const int reach = kernel.reach;
+  constexpr int reach = kFocusReach;
+  __m256i weights[reach + 1] = {};
+  for (int d = 1; d <= reach; ++d) {
+    weights[d] = _mm256_set1_epi8(static_cast<char>(kernel.taps[static_cast<std::size_t>(d)]));
+  }
   const std::uint8_t* const centre = rows[static_cast<std::size_t>(reach)];
   const __m256i flip = _mm256_set1_epi16(static_cast<std::int16_t>(0x8000));
   const __m256i zero = _mm256_setzero_si256();
@@ -70,8 +80,9 @@ struct FixedKernel {
     // (at most 255 x 256) fits unsigned 16 bits.
     __m256i low = _mm256_maddubs_epi16(_mm256_unpacklo_epi8(c, zero), centreWeight);
     __m256i high = _mm256_maddubs_epi16(_mm256_unpackhi_epi8(c, zero), centreWeight);
+#pragma GCC unroll 8
     for (int d = 1; d <= reach; ++d) {
-      const __m256i weight = _mm256_set1_epi8(static_cast<char>(kernel.taps[static_cast<std::size_t>(d)]));
+      const __m256i weight = weights[d];
       const __m256i above =
           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[static_cast<std::size_t>(reach - d)] + e));
       const __m256i below =
@@ -112,7 +123,11 @@ inline int Mask(int in, int soft) {
 // the mask with the source row; alpha bytes come out 255.
 [[gnu::target("avx2")]] void SumAcrossAndMask(const std::int16_t* sums, const FixedKernel& kernel,
                                               const std::uint8_t* in, std::uint8_t* out, int values) {
-  const int reach = kernel.reach;
+  constexpr int reach = kFocusReach;
+  __m256i weights[reach + 1] = {};
+  for (int d = 1; d <= reach; ++d) {
+    weights[d] = _mm256_set1_epi16(static_cast<std::int16_t>(kernel.taps[static_cast<std::size_t>(d)]));
+  }
   // Each column sum is 2^15 short, and the kernel sums to 256; 2^15 more rounds.
   const __m256i bias = _mm256_set1_epi32(256 * 32768 + 32768);
   const __m256i zero = _mm256_setzero_si256();
@@ -125,9 +140,9 @@ inline int Mask(int in, int soft) {
     // low holds values 0-3 and 8-11, high 4-7 and 12-15.
     __m256i low = _mm256_add_epi32(bias, _mm256_madd_epi16(_mm256_unpacklo_epi16(c, zero), centreWeight));
     __m256i high = _mm256_add_epi32(bias, _mm256_madd_epi16(_mm256_unpackhi_epi16(c, zero), centreWeight));
+#pragma GCC unroll 8
     for (int d = 1; d <= reach; ++d) {
-      const __m256i weight =
-          _mm256_set1_epi16(static_cast<std::int16_t>(kernel.taps[static_cast<std::size_t>(d)]));
+      const __m256i weight = weights[d];
       const __m256i left = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums + e - 4 * d));
       const __m256i right = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums + e + 4 * d));
       low = _mm256_add_epi32(low, _mm256_madd_epi16(_mm256_unpacklo_epi16(left, right), weight));
