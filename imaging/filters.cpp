@@ -472,9 +472,11 @@ int BoxFloatValues(int values) {
 // its double scaling gives (BoxFloatValues). Each thread takes a band of
 // rows, after every band has saved the ry rows above and below it that
 // its neighbours write. A band keeps the sum of each column's 2 ry + 1
-// rows and moves it down a row at a time; an output row waits in a ring
-// of ry + 1 rows until its band has read the row below it for the last
-// time. About 3 ry rows a thread in all.
+// rows and moves it down a row at a time, writing each output row at once;
+// the source rows it still reads after writing them (the row leaving the
+// sums, and rows mirrored at the bottom edge) wait in a ring of ry + 1
+// rows, which starts with the saved rows above. About 2 ry rows a thread
+// in all.
 void BoxWhole(cv::Mat& pixels, int rx, int ry, int floatPixels) {
   CV_Assert(pixels.type() == CV_8UC4);
   const int width = pixels.cols, height = pixels.rows;
@@ -489,38 +491,46 @@ void BoxWhole(cv::Mat& pixels, int rx, int ry, int floatPixels) {
   for (int k = 0; k < width + 2 * rx + 1; ++k) columns[static_cast<std::size_t>(k)] = mirror(k - rx, width);
   // OpenCV's scaling in float.
   const auto scale = static_cast<float>(1.0 / static_cast<double>(n));
-  std::vector<cv::Mat> above(static_cast<std::size_t>(bands)), below(static_cast<std::size_t>(bands));
+  // A band's ring holds source row r (rows start - ry on, mirrored at the
+  // top edge) in row (r - start + ry) mod (ry + 1). Bands have ry rows or
+  // more, so a band's mirrored rows are its own.
+  std::vector<cv::Mat> rings(static_cast<std::size_t>(bands)), below(static_cast<std::size_t>(bands));
+  const auto slot = [ry](int r, int start) { return (r - start + ry) % (ry + 1); };
   RunInParallel(bands, bands, [&](int t) {
     const int start = bandStart(t), end = bandStart(t + 1);
-    above[static_cast<std::size_t>(t)] = pixels.rowRange(std::max(0, start - ry), start).clone();
+    cv::Mat& ring = rings[static_cast<std::size_t>(t)];
+    ring.create(ry + 1, width, CV_8UC4);
+    for (int r = start - ry; r < start; ++r)
+      std::memcpy(ring.ptr(slot(r, start)), pixels.ptr(mirror(r, height)), rowBytes);
     below[static_cast<std::size_t>(t)] = pixels.rowRange(end, std::min(height, end + ry)).clone();
   });
   RunInParallel(bands, bands, [&](int t) {
     const int start = bandStart(t), end = bandStart(t + 1);
-    const cv::Mat& up = above[static_cast<std::size_t>(t)];
+    cv::Mat& ring = rings[static_cast<std::size_t>(t)];
     const cv::Mat& down = below[static_cast<std::size_t>(t)];
-    // Picture row r as it was before any band wrote.
-    const auto source = [&](int r) -> const std::uint8_t* {
+    // Source row r as it was before any band wrote, where y is the row
+    // being written: rows above y (and rows up to ry above it, in the ring)
+    // read at step y.
+    const auto source = [&](int r, int y) -> const std::uint8_t* {
+      if (r < start) return ring.ptr(slot(r, start));
       r = mirror(r, height);
-      if (r < start) return up.ptr(r - (start - up.rows));
       if (r >= end) return down.ptr(r - end);
+      if (r < y) return ring.ptr(slot(r, start));
       return pixels.ptr(r);
     };
     std::vector<std::int32_t> columnSums(rowBytes, 0);
     for (int dy = -ry; dy <= ry; ++dy) {
-      const std::uint8_t* row = source(start + dy);
+      const std::uint8_t* row = source(start + dy, start);
       for (int i = 0; i < values; ++i) columnSums[static_cast<std::size_t>(i)] += row[i];
     }
-    const int ring = ry + 1;
-    cv::Mat waiting(std::min(ring, end - start), width, CV_8UC4);
-    const auto put = [&](int y) {
-      std::memcpy(pixels.ptr(y), waiting.ptr((y - start) % waiting.rows), rowBytes);
-    };
     const std::int32_t* sums = columnSums.data();
     for (int y = start; y < end; ++y) {
+      // Row y is kept in the ring (over row y - ry - 1, read for the last
+      // time as the row leaving the sums a step ago) before it is written.
+      std::memcpy(ring.ptr(slot(y, start)), pixels.ptr(y), rowBytes);
       // Along the row, the box's sum of the column sums, a pixel's four
       // channels at a time.
-      std::uint8_t* out = waiting.ptr((y - start) % waiting.rows);
+      std::uint8_t* out = pixels.ptr(y);
 #if defined(__SSE2__)
       const int* const from = columns.data();
       const int reach = 2 * rx + 1;
@@ -563,8 +573,8 @@ void BoxWhole(cv::Mat& pixels, int rx, int ry, int floatPixels) {
       }
 #endif
       if (y + 1 < end) {
-        const std::uint8_t* entering = source(y + 1 + ry);
-        const std::uint8_t* leaving = source(y - ry);
+        const std::uint8_t* entering = source(y + 1 + ry, y + 1);
+        const std::uint8_t* leaving = source(y - ry, y + 1);
         std::int32_t* const update = columnSums.data();
         int i = 0;
 #if defined(__SSE2__)
@@ -588,10 +598,7 @@ void BoxWhole(cv::Mat& pixels, int rx, int ry, int floatPixels) {
 #endif
         for (; i < values; ++i) update[i] += entering[i] - leaving[i];
       }
-      // Row y - ry was read for the last time: its output can go.
-      if (y - ry >= start) put(y - ry);
     }
-    for (int y = std::max(start, end - ry); y < end; ++y) put(y);
   });
 }
 
