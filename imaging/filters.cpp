@@ -57,6 +57,9 @@ void Filter(Image& image, const char* name, Body&& body) {
 // Pictures below this many pixels are filtered on the calling thread.
 constexpr std::size_t kStripPixels = std::size_t{1} << 20;
 
+// The threads a filter's own pass over pixels takes.
+int ThreadsFor(const cv::Mat& pixels) { return pixels.total() < kStripPixels ? 1 : PictureThreads(); }
+
 // A strip of a big picture holds at most about this many bytes: what an
 // operation copies of a strip (cv::transform in place copies its input,
 // a colour conversion makes a converted strip) stays small beside the
@@ -363,7 +366,7 @@ cv::Mat SharpenKernel(double amount) {
 void Convolve(cv::Mat& pixels, const cv::Mat& kernel) {
   // filter2D's sums, three times as fast (convolution_p.h).
   if (pixels.type() == CV_8UC4 && kernel.rows == 3 && kernel.cols == 3 && OwnConvolutionMatchesOpenCv()) {
-    Convolve3x3(pixels, kernel, pixels.total() < kStripPixels ? 1 : PictureThreads());
+    Convolve3x3(pixels, kernel, ThreadsFor(pixels));
     return;
   }
   ByRowStripsWithHalo(pixels, Reach(kernel), [&](const cv::Mat& source, cv::Range inside, cv::Mat& out) {
@@ -711,7 +714,7 @@ void Image::FocusRestoration() {
   Filter(*this, "FocusRestoration", [&](cv::Mat& pixels) {
     // OpenCV's bytes in one pass, in place (unsharp_p.h).
     if (OwnUnsharpMatchesOpenCv()) {
-      RestoreFocus(pixels, pixels.total() < kStripPixels ? 1 : PictureThreads());
+      RestoreFocus(pixels, ThreadsFor(pixels));
       return;
     }
     constexpr double kSigma = kFocusSigma, kAmount = kFocusAmount;
@@ -753,7 +756,7 @@ void Image::EqualizeOnLuminance() {
           CountRuns(row, pixels.cols, [&](int x, std::int64_t n) { counts[0][LumaLevel(row[x])] += n; });
         }
       });
-      MapLuma(pixels, EqualizingCurve(histogram[0]), pixels.total() < kStripPixels ? 1 : PictureThreads());
+      MapLuma(pixels, EqualizingCurve(histogram[0]), ThreadsFor(pixels));
       return;
     }
     const auto toYCrCb = [](const cv::Mat& strip) {
